@@ -1,0 +1,80 @@
+// Test-only stand-in for the platform's dial dialog library. Wine's own
+// rasdlg.dll does not implement RasDialDlgA, so the tests install this one in
+// the test prefix. It writes what it was handed to the file named by
+// RASDLG_STANDIN_LOG, one line per event, and answers what the test asks for:
+//   RASDLG_STANDIN_RESULT    the dialog's return value (default 0)
+//   RASDLG_STANDIN_WAIT      milliseconds to stay "open" (default 0)
+//   RASDLG_STANDIN_ERRORMODE error mode to set before the program starts
+#define _WIN32_WINNT 0x0600  // GetErrorMode
+#include <rasdlg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+
+static DWORD mainThread;
+static void* lastRecord;
+
+static unsigned long EnvNumber(const char* name) {
+  char text[32];
+  DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
+  return n > 0 && n < sizeof text ? strtoul(text, NULL, 0) : 0;
+}
+
+static void Log(const char* line) {
+  char path[MAX_PATH];
+  DWORD n = GetEnvironmentVariableA("RASDLG_STANDIN_LOG", path, sizeof path);
+  if (n == 0 || n >= sizeof path) return;
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  WriteFile(file, line, (DWORD)strlen(line), &written, NULL);
+  WriteFile(file, "\n", 1, &written, NULL);
+  CloseHandle(file);
+}
+
+// Texts are logged as hex so that every byte arrives exactly; null as "-".
+static char* Hex(char* out, const void* data, size_t size) {
+  char* p = out;
+  if (data == NULL) {
+    *p++ = '-';
+  } else {
+    for (size_t i = 0; i < size; ++i) p += sprintf(p, "%02x", ((const unsigned char*)data)[i]);
+  }
+  *p = '\0';
+  return out;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)instance;
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) {
+    // Loaded as a static import: this is the main thread, before the
+    // program's own start-up.
+    mainThread = GetCurrentThreadId();
+    UINT preset = (UINT)EnvNumber("RASDLG_STANDIN_ERRORMODE");
+    if (preset != 0) SetErrorMode(preset);
+  } else if (reason == DLL_PROCESS_DETACH && lastRecord != NULL) {
+    Log(HeapValidate(GetProcessHeap(), 0, lastRecord) ? "exit record=live" : "exit record=freed");
+  }
+  return TRUE;
+}
+
+BOOL WINAPI RasDialDlgA(LPSTR phonebook, LPSTR entry, LPSTR phoneNumber, LPRASDIALDLG info) {
+  static char line[4096], book[1024], name[1024], phone[1024], bytes[128];
+  lastRecord = info;
+  BOOL result = (BOOL)EnvNumber("RASDLG_STANDIN_RESULT");
+  snprintf(line, sizeof line,
+           "call main_thread=%d phonebook=%s entry=%s phone=%s size=%lu bytes=%s fixed=%d "
+           "global_size=%lu error_mode=0x%x pid=%lu",
+           GetCurrentThreadId() == mainThread,
+           Hex(book, phonebook, phonebook ? strlen(phonebook) : 0),
+           Hex(name, entry, entry ? strlen(entry) : 0),
+           Hex(phone, phoneNumber, phoneNumber ? strlen(phoneNumber) : 0), info ? info->dwSize : 0,
+           Hex(bytes, info, info ? sizeof *info : 0), info && GlobalHandle(info) == (HGLOBAL)info,
+           info ? (unsigned long)GlobalSize(info) : 0, GetErrorMode(), GetCurrentProcessId());
+  Log(line);
+  Sleep(EnvNumber("RASDLG_STANDIN_WAIT"));
+  Log("return");
+  return result;
+}

@@ -1,0 +1,100 @@
+"""What the frame guarantees for every run, seen from outside under Wine:
+the command line changes nothing, the error mode keeps inherited flags, runs
+at once are independent, and nothing is written."""
+import time
+import unittest
+
+import rig
+
+XP = rig.DIST / "brannostelxp.exe"
+
+
+def dial(args=(), **env):
+    """Runs brannostelxp; returns its status and what the dialog was handed,
+    without the fields that differ from process to process."""
+    with rig.Scratch() as scratch:
+        log = scratch.file("dial.log")
+        env = {"RASDLG_STANDIN_LOG": rig.windows_path(log), **env}
+        status = rig.run(XP, args, env=env)
+        events = [(e, {k: v for k, v in f.items() if k != "pid"})
+                  for e, f in rig.read_dial_log(log)]
+        return status, events
+
+
+class CommandLines(unittest.TestCase):
+    CASES = [
+        ("switches", ["/s", "-help", "/?", "--entry=Other"]),
+        ("quoted file names", ['"C:\\Program Files\\a file.txt"', "D:\\x y\\z.pbk"]),
+        ("an entry name", ["Conexion a Zel Servicios IP"]),
+        ("empty arguments", ["", ""]),
+        ("a very long one", ["x" * 30000]),
+    ]
+
+    def test_ignored(self):
+        baseline = dial()
+        self.assertEqual(baseline[0], 0)
+        self.assertEqual([e for e, _ in baseline[1]], ["call", "return", "exit"])
+        for case, args in self.CASES:
+            with self.subTest(case):
+                self.assertEqual(dial(args), baseline)
+
+
+class ErrorMode(unittest.TestCase):
+    # (flags the process starts with, flags while the program works)
+    CASES = [
+        (0x0000, 0x8001),
+        (0x0002, 0x8003),  # SEM_NOGPFAULTERRORBOX is kept
+        (0x8000, 0x8001),
+        (0x8003, 0x8003),
+    ]
+
+    def test_flags_added(self):
+        for preset, expected in self.CASES:
+            with self.subTest(preset=hex(preset)):
+                status, events = dial(RASDLG_STANDIN_ERRORMODE=hex(preset))
+                self.assertEqual(status, 0)
+                self.assertEqual(int(events[0][1]["error_mode"], 16), expected)
+
+
+class TwoAtOnce(unittest.TestCase):
+    def test_independent_runs(self):
+        # The first stays in its dialog while the second runs from start to
+        # end: no single-instance guard, no shared state.
+        with rig.Scratch() as scratch:
+            first_log, second_log = scratch.file("first.log"), scratch.file("second.log")
+            first = rig.start(XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(first_log),
+                                       "RASDLG_STANDIN_WAIT": "8000"})
+            try:
+                deadline = time.monotonic() + 30
+                while not first_log.exists() and time.monotonic() < deadline:
+                    time.sleep(0.1)
+                self.assertTrue(first_log.exists(), "the first run never reached the dialog")
+                second = rig.run(XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(second_log),
+                                          "RASDLG_STANDIN_RESULT": "1"})
+                self.assertEqual(second, 0)
+                self.assertIsNone(first.poll(), "the first run ended before the second")
+                self.assertEqual(first.wait(timeout=60), 0)
+            finally:
+                if first.poll() is None:
+                    first.kill()
+            for log, record in ((first_log, "freed"), (second_log, "live")):
+                events = rig.read_dial_log(log)
+                self.assertEqual([e for e, _ in events], ["call", "return", "exit"], log.name)
+                self.assertEqual(events[2][1]["record"], record, log.name)
+
+
+class NoWrites(unittest.TestCase):
+    def test_prefix_unchanged(self):
+        with rig.Scratch() as scratch:
+            files_before = rig.drive_files()
+            registry_before = rig.registry_export(scratch.file("before.reg"))
+            self.assertEqual(dial()[0], 0)
+            registry_after = rig.registry_export(scratch.file("after.reg"))
+            files_after = rig.drive_files()
+        self.assertEqual(files_after, files_before)
+        self.assertEqual(registry_after.splitlines(), registry_before.splitlines())
+        self.assertGreater(len(registry_before), 100000, "the registry export came out empty")
+
+
+if __name__ == "__main__":
+    unittest.main()

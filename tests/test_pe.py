@@ -1,0 +1,148 @@
+"""The shipped program files, read with a real PE reader: what they import,
+how they start, and the identity resources they carry."""
+import unittest
+
+import pefile
+
+import rig
+
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+US_ENGLISH = 0x0409
+
+# Windows system DLLs a program may import and still start on a stock Windows.
+SYSTEM_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
+               "RASDLG.DLL"}
+# Imports through which a program could create or change a file or the registry.
+WRITERS = ["CreateFile", "WriteFile", "CopyFile", "MoveFile", "DeleteFile", "CreateDirectory",
+           "WritePrivateProfile", "WriteProfile", "RegSetValue", "RegSetKeyValue", "RegCreateKey",
+           "RegDeleteKey", "RegDeleteValue", "RegDeleteTree", "RegSaveKey", "RegRestoreKey",
+           "SHSetValue", "SHRegSet", "fopen", "_open", "_wopen", "_creat", "_wfopen", "freopen"]
+
+PROGRAMS = {
+    # program: ((DLL, function) it must import by name, DLLs it must not import)
+    "brannostelxp": ([("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
+                      ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
+                     {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL"}),
+}
+
+
+def version_strings(name):
+    return {
+        "CompanyName": "",
+        "FileDescription": f"{name} MFC Application",
+        "FileVersion": "1, 0, 0, 1",
+        "InternalName": name,
+        "LegalTrademarks": "",
+        "OriginalFilename": f"{name}.EXE",
+        "ProductName": f"{name} Application",
+        "ProductVersion": "1, 0, 0, 1",
+    }
+
+
+def resources(pe, kind):
+    """{resource id: [(language id, bytes)]} of one resource type."""
+    found = {}
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id == kind:
+            for res in entry.directory.entries:
+                found[res.id] = [(lang.id, pe.get_data(lang.data.struct.OffsetToData,
+                                                       lang.data.struct.Size))
+                                 for lang in res.directory.entries]
+    return found
+
+
+def load(name):
+    """The program's PE image and its imports as {(DLL, function or ordinal)}."""
+    pe = pefile.PE(str(rig.DIST / f"{name}.exe"))
+    imports = {(d.dll.decode().upper(), i.name.decode() if i.name else i.ordinal)
+               for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports}
+    return pe, imports
+
+
+class ProgramFiles(unittest.TestCase):
+    """Each check runs once per program, as a sub-test."""
+
+    def test_headers(self):
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe, _ = load(name)
+                self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+                self.assertEqual(pe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
+                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+                self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
+
+    def test_imports(self):
+        for name, (required, foreign) in PROGRAMS.items():
+            with self.subTest(name):
+                _, imports = load(name)
+                dlls = {dll for dll, _ in imports}
+                self.assertLessEqual(dlls, SYSTEM_DLLS, "imports beyond Windows system DLLs")
+                self.assertFalse(dlls & foreign, "imports a DLL it has no business with")
+                for dll, function in required:
+                    self.assertIn((dll, function), imports, "not imported by name at load")
+                    if function.endswith("A"):
+                        self.assertNotIn((dll, function[:-1] + "W"), imports)
+                self.assertFalse(any(isinstance(f, int) for _, f in imports), "imports by ordinal")
+                self.assertFalse(any(str(f).endswith("W") for dll, f in imports if dll != "MSVCRT.DLL"),
+                                 "a wide-character call")
+                writers = sorted(f for _, f in imports if str(f).lstrip("_").startswith(
+                    tuple(w.lstrip("_") for w in WRITERS)))
+                self.assertEqual(writers, [], "can write files or the registry")
+
+    def test_icon(self):
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe, _ = load(name)
+                groups = resources(pe, RT_GROUP_ICON)
+                self.assertEqual(list(groups), [128], "the only icon group is 128")
+                [(lang, group)] = groups[128]
+                self.assertEqual(lang, US_ENGLISH)
+                reserved, kind, count = pefile.struct.unpack_from("<HHH", group)
+                self.assertEqual((reserved, kind, count), (0, 1, 2))
+                images = resources(pe, RT_ICON)
+                sizes = []
+                for i in range(count):
+                    w, h, colours, _, planes, bits, _, image_id = pefile.struct.unpack_from(
+                        "<BBBBHHIH", group, 6 + 14 * i)
+                    sizes.append((w, h))
+                    self.assertEqual((colours, planes, bits), (16, 1, 4), "not a 16-colour image")
+                    [(_, image)] = images[image_id]
+                    header = pefile.struct.unpack_from("<IiiHH", image)
+                    self.assertEqual(header, (40, w, 2 * h, 1, 4), "the image is not what its entry says")
+                self.assertEqual(sorted(sizes), [(16, 16), (32, 32)])
+
+    def test_version(self):
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe, _ = load(name)
+                versions = resources(pe, RT_VERSION)
+                self.assertEqual([(id, [lang for lang, _ in langs]) for id, langs in versions.items()],
+                                 [(1, [US_ENGLISH])])
+                fixed = pe.VS_FIXEDFILEINFO[0]
+                self.assertEqual(
+                    (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS,
+                     fixed.ProductVersionLS, fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS,
+                     fixed.FileType, fixed.FileSubtype, fixed.FileDateMS, fixed.FileDateLS),
+                    (0x10000, 1, 0x10000, 1, 0x3F, 0, 0x4, 0x1, 0, 0, 0))
+                [string_info] = [i for i in pe.FileInfo[0] if i.Key == b"StringFileInfo"]
+                [table] = string_info.StringTable
+                self.assertEqual(table.LangID, b"040904B0")
+                self.assertEqual({k.decode(): v.decode() for k, v in table.entries.items()},
+                                 version_strings(name))
+                [var_info] = [i for i in pe.FileInfo[0] if i.Key == b"VarFileInfo"]
+                self.assertEqual([v.entry for v in var_info.Var], [{b"Translation": "0x0409 0x04b0"}])
+
+    def test_no_manifest(self):
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe, _ = load(name)
+                self.assertEqual(resources(pe, RT_MANIFEST), {})
+
+    def test_dist_ships_only_the_programs(self):
+        shipped = sorted(p.name for p in rig.DIST.iterdir() if p.suffix.lower() in (".exe", ".dll"))
+        self.assertEqual(shipped, sorted(f"{name}.exe" for name in PROGRAMS))
+
+
+if __name__ == "__main__":
+    unittest.main()
