@@ -31,12 +31,33 @@ def show_dial(result, meaning):
     print(f"  exit status {status}")
 
 
+def show_connection_manager():
+    print("\nbrannostelwin, with the Connection Manager stand-in registered under App Paths"
+          "\nand a profile mapped to the entry in the machine-wide hive:")
+    profile = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp"
+    rig.set_registry([("HKLM", rig.APP_PATHS, None, rig.REG_SZ, rig.CM_STANDIN.encode() + b"\0"),
+                      ("HKLM", rig.MAPPINGS, rig.ENTRY_NAME.decode(), rig.REG_SZ, profile + b"\0")])
+    with rig.Scratch() as scratch:
+        log = scratch.file("cm.log")
+        status = rig.run(rig.DIST / "brannostelwin.exe",
+                         env={"CMMGR_STANDIN_LOG": rig.windows_path(log), "CMMGR_STANDIN_STAY": "2000"})
+        print(f"  it ended with exit status {status}")
+        if rig.wait_for_file(log, "start"):
+            running = "end" not in log.read_text()
+            print(f"  the shell started the Connection Manager{', which ran on' if running else ''}:"
+                  f"\n    {rig.read_cm_log(log)[0][1].decode()}")
+            rig.wait_for_file(log, "end")
+        else:
+            print("  and nothing was started")
+
+
 if __name__ == "__main__":
     print(f"Setting up a throwaway Wine prefix in {rig.PREFIX} ...")
     try:
         rig.ensure_prefix()
         show_dial(0, "the user closed it")
         show_dial(1, "connected")
+        show_connection_manager()
     finally:
         rig.stop()
         shutil.rmtree(rig.PREFIX, ignore_errors=True)

@@ -9,9 +9,11 @@ CTest passes the folders in the environment:
 """
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
+import time
 
 DIST = pathlib.Path(os.environ.get("BRANNOSTEL_DIST", "dist")).resolve()
 BUILD = pathlib.Path(os.environ.get("BRANNOSTEL_BUILD", "build")).resolve()
@@ -40,7 +42,13 @@ def ensure_prefix():
         subprocess.run(["wineboot", "-i"], env=wine_env(), check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=wine_env(), check=True)
+        # What the relay trace shows when a test turns it on: the closing of
+        # handles and the calls into the shell.
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
+                        "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"], env=wine_env(),
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shutil.copy2(BUILD / "tests" / "rasdlg.dll", SYSTEM32 / "rasdlg.dll")
+    install_cm_standin()
 
 
 def stop():
@@ -111,3 +119,100 @@ def drive_files():
     root = PREFIX / "drive_c"
     return {str(p.relative_to(root)): (p.stat().st_size, p.stat().st_mtime_ns)
             for p in root.rglob("*") if p.is_file() and not p.is_symlink()}
+
+
+# brannostelwin's side of the platform: the Connection Manager stand-in's
+# place in the prefix, and the registry it is found through.
+CM_STANDIN = "C:\\Program Files\\CM Stand In\\cmmgr32.exe"
+APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe"
+MAPPINGS = "Software\\Microsoft\\Connection Manager\\Mappings"
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+
+
+def install_cm_standin():
+    folder = PREFIX / "drive_c" / "Program Files" / "CM Stand In"
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(BUILD / "tests" / "cmmgr32.exe", folder / "cmmgr32.exe")
+
+
+def set_registry(values):
+    """Clears every key brannostelwin could read, in both hives, then stores
+    values: (hive, key, value name or None, type, bytes) each, bytes exact."""
+    steps = [f"del|{hive}\\{key}" for hive in ("HKLM", "HKCU") for key in (APP_PATHS, MAPPINGS)]
+    steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
+              for hive, key, name, kind, data in values]
+    status = run(BUILD / "tests" / "regset.exe", steps)
+    assert status == 0, f"could not set up the registry: {values}"
+
+
+def wait_for_file(path, text, timeout=20):
+    """Waits until the file holds text; returns whether it did."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if path.exists() and text in path.read_text():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def read_cm_log(path):
+    """The Connection Manager stand-in's starts: [(show command, command line)]."""
+    starts = []
+    if path.exists():
+        for line in path.read_text().splitlines():
+            if line.startswith("start "):
+                fields = dict(p.split("=", 1) for p in line.split()[1:])
+                starts.append((int(fields["show"]), bytes.fromhex(fields["command"])))
+    return starts
+
+
+def run_traced(program, env=None, timeout=60):
+    """Runs a program with Wine's registry and relay traces on; returns its
+    exit status and, in order, what its main thread did with the keys
+    brannostelwin reads ("open HIVE KEY" or "fail HIVE KEY" with the access
+    asked for, "query KEY NAME", "close KEY") and what it asked the shell."""
+    traced = {**(env or {}), "WINEDEBUG": "+reg,+relay"}
+    proc = subprocess.Popen(["wine", str(program)], env=wine_env(traced),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, trace = proc.communicate(timeout=timeout)
+    return proc.returncode, key_events(trace.decode(errors="replace").splitlines())
+
+
+KEY_LABELS = {APP_PATHS: "App Paths", MAPPINGS: "Mappings"}
+_OPEN = re.compile(r'(\w+):trace:reg:NtOpenKeyEx \((0x[0-9a-f]+),L"(.*)",([0-9a-f]+),')
+_OPENED = re.compile(r"(\w+):trace:reg:NtOpenKeyEx <- (\(nil\)|0x[0-9a-f]+)$")
+_ROOT = re.compile(r'(\w+):trace:reg:create_special_root_hkey (\S+) -> ([0-9A-F]+)$')
+_QUERY = re.compile(r'(\w+):trace:reg:RegQueryValueExA \(([0-9A-F]+),(\(null\)|"[^"]*")')
+_CLOSE = re.compile(r"(\w+):Call ntdll\.NtClose\(([0-9a-f]+)\)")
+_SHELL = re.compile(r'(\w+):Call shell32\.ShellExecuteA\((\w+),\w+ "(\w+)",.*,(\w+),(\w+)\) ret=')
+_HIVES = {'L"\\\\Registry\\\\Machine"': "HKLM", "HKEY_CURRENT_USER": "HKCU"}
+
+
+def key_events(lines):
+    trace_key = {key.replace("\\", "\\\\"): label for key, label in KEY_LABELS.items()}
+    # The program's own thread is the one that opens App Paths first.
+    thread = next((m[1] for m in map(_OPEN.match, lines) if m and m[3] in trace_key), None)
+    roots, handles, pending, events = {}, {}, None, []
+    for line in lines:
+        if not line.startswith(f"{thread}:"):
+            continue
+        if m := _ROOT.match(line):
+            roots[int(m[3], 16)] = _HIVES.get(m[2], m[2])
+        elif (m := _OPEN.match(line)) and m[3] in trace_key:
+            pending = (roots.get(int(m[2], 16), m[2]), trace_key[m[3]], int(m[4], 16))
+        elif (m := _OPENED.match(line)) and pending:
+            hive, label, access = pending
+            opened = m[2] != "(nil)"
+            events.append(f"{'open' if opened else 'fail'} {hive} {label} access={access}")
+            if opened:
+                handles[int(m[2], 16)] = label
+            pending = None
+        elif (m := _QUERY.match(line)) and int(m[2], 16) in handles:
+            name = None if m[3] == "(null)" else m[3].strip('"')
+            events.append(f"query {handles[int(m[2], 16)]} {name}")
+        elif (m := _CLOSE.match(line)) and int(m[2], 16) in handles:
+            events.append(f"close {handles.pop(int(m[2], 16))}")
+        elif m := _SHELL.match(line):
+            owner, verb, folder, show = m[2], m[3], m[4], int(m[5], 16)
+            events.append(f"shell owner={owner} verb={verb} folder={folder} show={show}")
+    return events

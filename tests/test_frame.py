@@ -1,12 +1,13 @@
-"""What the frame guarantees for every run, seen from outside under Wine:
-the command line changes nothing, the error mode keeps inherited flags, runs
-at once are independent, and nothing is written."""
+"""What the frame guarantees for every run of either program, seen from
+outside under Wine: the command line changes nothing, the error mode keeps
+inherited flags, runs at once are independent, and nothing is written."""
 import time
 import unittest
 
 import rig
 
 XP = rig.DIST / "brannostelxp.exe"
+WIN = rig.DIST / "brannostelwin.exe"
 
 
 def dial(args=(), **env):
@@ -21,22 +22,44 @@ def dial(args=(), **env):
         return status, events
 
 
+def register_profile():
+    rig.set_registry([("HKLM", rig.APP_PATHS, None, rig.REG_SZ, rig.CM_STANDIN.encode() + b"\0"),
+                      ("HKLM", rig.MAPPINGS, rig.ENTRY_NAME.decode(), rig.REG_SZ, b"C:\\zel.cmp\0")])
+
+
+def connect(args=()):
+    """Runs brannostelwin (on the profile register_profile set up); returns
+    its status and how the Connection Manager stand-in was started."""
+    with rig.Scratch() as scratch:
+        log = scratch.file("cm.log")
+        status = rig.run(WIN, args, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)})
+        rig.wait_for_file(log, "end")
+        return status, rig.read_cm_log(log)
+
+
+HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect}
+
+
 class CommandLines(unittest.TestCase):
     CASES = [
-        ("switches", ["/s", "-help", "/?", "--entry=Other"]),
-        ("quoted file names", ['"C:\\Program Files\\a file.txt"', "D:\\x y\\z.pbk"]),
-        ("an entry name", ["Conexion a Zel Servicios IP"]),
-        ("empty arguments", ["", ""]),
-        ("a very long one", ["x" * 30000]),
+        ("brannostelxp", "switches", ["/s", "-help", "/?", "--entry=Other"]),
+        ("brannostelxp", "quoted file names", ['"C:\\Program Files\\a file.txt"', "D:\\x y\\z.pbk"]),
+        ("brannostelxp", "an entry name", ["Conexion a Zel Servicios IP"]),
+        ("brannostelxp", "empty arguments", ["", ""]),
+        ("brannostelxp", "a very long one", ["x" * 30000]),
+        ("brannostelwin", "switches and file names", ["/s", '"C:\\other profile.cmp"', "x" * 5000]),
     ]
 
     def test_ignored(self):
-        baseline = dial()
-        self.assertEqual(baseline[0], 0)
-        self.assertEqual([e for e, _ in baseline[1]], ["call", "return", "exit"])
-        for case, args in self.CASES:
-            with self.subTest(case):
-                self.assertEqual(dial(args), baseline)
+        register_profile()
+        baselines = {name: handoff() for name, handoff in HANDOFFS.items()}
+        self.assertEqual(baselines["brannostelxp"][0], 0)
+        self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], ["call", "return", "exit"])
+        self.assertEqual(baselines["brannostelwin"],
+                         (0, [(5, f'"{rig.CM_STANDIN}" C:\\zel.cmp'.encode())]))
+        for name, case, args in self.CASES:
+            with self.subTest(f"{name}: {case}"):
+                self.assertEqual(HANDOFFS[name](args), baselines[name])
 
 
 class ErrorMode(unittest.TestCase):
@@ -83,17 +106,30 @@ class TwoAtOnce(unittest.TestCase):
                 self.assertEqual(events[2][1]["record"], record, log.name)
 
 
+    def test_connection_manager_twice(self):
+        register_profile()
+        with rig.Scratch() as scratch:
+            logs = [scratch.file("first.log"), scratch.file("second.log")]
+            runs = [rig.start(WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)}) for log in logs]
+            self.assertEqual([run.wait(timeout=60) for run in runs], [0, 0])
+            for log in logs:
+                self.assertTrue(rig.wait_for_file(log, "end"), log.name)
+                self.assertEqual(len(rig.read_cm_log(log)), 1, log.name)
+
+
 class NoWrites(unittest.TestCase):
     def test_prefix_unchanged(self):
-        with rig.Scratch() as scratch:
-            files_before = rig.drive_files()
-            registry_before = rig.registry_export(scratch.file("before.reg"))
-            self.assertEqual(dial()[0], 0)
-            registry_after = rig.registry_export(scratch.file("after.reg"))
-            files_after = rig.drive_files()
-        self.assertEqual(files_after, files_before)
-        self.assertEqual(registry_after.splitlines(), registry_before.splitlines())
-        self.assertGreater(len(registry_before), 100000, "the registry export came out empty")
+        register_profile()
+        for name, handoff in HANDOFFS.items():
+            with self.subTest(name), rig.Scratch() as scratch:
+                files_before = rig.drive_files()
+                registry_before = rig.registry_export(scratch.file("before.reg"))
+                self.assertEqual(handoff()[0], 0)
+                registry_after = rig.registry_export(scratch.file("after.reg"))
+                files_after = rig.drive_files()
+                self.assertEqual(files_after, files_before)
+                self.assertEqual(registry_after.splitlines(), registry_before.splitlines())
+                self.assertGreater(len(registry_before), 100000, "the registry export is empty")
 
 
 if __name__ == "__main__":

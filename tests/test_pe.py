@@ -19,10 +19,15 @@ WRITERS = ["CreateFile", "WriteFile", "CopyFile", "MoveFile", "DeleteFile", "Cre
            "SHSetValue", "SHRegSet", "fopen", "_open", "_wopen", "_creat", "_wfopen", "freopen"]
 
 PROGRAMS = {
-    # program: ((DLL, function) it must import by name, DLLs it must not import)
+    # program: ((DLL, function) it must import by name, DLLs it must not import;
+    # neither has a window or a message box, so neither needs USER32)
     "brannostelxp": ([("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
                       ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
-                     {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL"}),
+                     {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL"}),
+    "brannostelwin": ([("ADVAPI32.DLL", "RegOpenKeyExA"), ("ADVAPI32.DLL", "RegQueryValueExA"),
+                       ("ADVAPI32.DLL", "RegCloseKey"), ("SHELL32.DLL", "ShellExecuteA"),
+                       ("KERNEL32.DLL", "SetErrorMode")],
+                      {"RASDLG.DLL", "OLE32.DLL", "USER32.DLL"}),
 }
 
 

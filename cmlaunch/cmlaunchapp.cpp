@@ -1,0 +1,36 @@
+#include <windows.h>
+// windows.h first: the shell's header needs its types.
+#include <shellapi.h>
+
+#include "profile_lookup.h"
+#include "winapp.h"
+
+// Starts the Connection Manager on the profile registered for the connection
+// entry, and ends without waiting for it.
+class CConnectionManagerApp final : public CWinApp {
+ public:
+  CConnectionManagerApp() : CWinApp(nullptr) {}
+  ~CConnectionManagerApp() override = default;
+
+  CConnectionManagerApp(const CConnectionManagerApp&) = delete;
+  CConnectionManagerApp& operator=(const CConnectionManagerApp&) = delete;
+
+  bool Launch() override;
+};
+
+bool CConnectionManagerApp::Launch() {
+  char program[MAX_PATH];
+  if (QueryConnectionManagerPath(program) != 0) {
+    return false;
+  }
+  char profile[MAX_PATH];
+  if (QueryProfileMapping(profile) != 0) {
+    return false;
+  }
+  // The profile path is the whole parameter string, exactly as stored. What
+  // the shell answers changes nothing: the launcher has nothing left to do.
+  ShellExecuteA(nullptr, "open", program, profile, nullptr, SW_SHOW);
+  return false;
+}
+
+CConnectionManagerApp theApp;

@@ -1,0 +1,136 @@
+"""brannostelwin under Wine: which registry keys it reads, in which order,
+and what it starts through the shell."""
+import unittest
+
+import rig
+from rig import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
+
+WIN = rig.DIST / "brannostelwin.exe"
+ENTRY = rig.ENTRY_NAME.decode()
+PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
+PER_USER_PROFILE = b"C:\\users\\someone\\Zel\\zel.cmp"
+
+
+def sz(text):
+    return REG_SZ, text + b"\0"
+
+
+def program(hive="HKLM", kind_and_data=sz(rig.CM_STANDIN.encode())):
+    return (hive, APP_PATHS, None, *kind_and_data)
+
+
+def mapping(kind_and_data, hive="HKLM", name=ENTRY):
+    return (hive, MAPPINGS, name, *kind_and_data)
+
+
+# What the program's main thread does with the keys, step by step.
+APP_PATHS_READ = ["open HKLM App Paths access=1", "query App Paths None", "close App Paths"]
+MACHINE_MAPPING_READ = ["open HKLM Mappings access=1", f"query Mappings {ENTRY}",
+                        "close Mappings"]
+USER_MAPPING_READ = ["fail HKLM Mappings access=1", "open HKCU Mappings access=1",
+                     f"query Mappings {ENTRY}", "close Mappings"]
+BOTH_MACHINE_READS = APP_PATHS_READ + MACHINE_MAPPING_READ
+# No owner window, verb "open", no working folder, SW_SHOW.
+SHELL = ["shell owner=00000000 verb=open folder=00000000 show=5"]
+
+LONGEST = b"C:\\" + b"p" * 252 + b".cmp"  # 259 bytes: with its zero, a full buffer
+assert len(LONGEST) == 259
+
+SCENARIOS = [
+    # (case, registry values, profile string handed over or None, key events
+    # before the shell is asked, if it is)
+    ("machine-wide profile", [program(), mapping(sz(PROFILE))], PROFILE, BOTH_MACHINE_READS),
+    ("App Paths only per user", [program("HKCU"), mapping(sz(PROFILE))], None,
+     ["fail HKLM App Paths access=1"]),
+    ("no App Paths at all", [mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], None,
+     ["fail HKLM App Paths access=1"]),
+    ("machine-wide key without the value, per-user value",
+     [program(), mapping(sz(PROFILE), name="Another connection"),
+      mapping(sz(PER_USER_PROFILE), "HKCU")], None, BOTH_MACHINE_READS),
+    ("no machine-wide key, per-user value",
+     [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE,
+     APP_PATHS_READ + USER_MAPPING_READ),
+    ("machine-wide wins over per-user",
+     [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE,
+     BOTH_MACHINE_READS),
+    ("no mappings key anywhere", [program()], None,
+     APP_PATHS_READ + ["fail HKLM Mappings access=1", "fail HKCU Mappings access=1"]),
+    ("profile path with blanks, left unquoted",
+     [program(), mapping(sz(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"))],
+     b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp", BOTH_MACHINE_READS),
+    ("quotes and variables kept as stored",
+     [program(), mapping((REG_EXPAND_SZ, b'"%ProgramFiles%\\Zel\\zel.cmp" /x\0'))],
+     b'"%ProgramFiles%\\Zel\\zel.cmp" /x', BOTH_MACHINE_READS),
+    # Stored bytes, taken as text whatever their type.
+    ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, BOTH_MACHINE_READS),
+    ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None,
+     BOTH_MACHINE_READS),
+    ("260 binary bytes, no zero", [program(), mapping((REG_BINARY, LONGEST + b"x"))], None,
+     BOTH_MACHINE_READS),
+    ("261 bytes", [program(), mapping(sz(LONGEST + b"x"))], None, BOTH_MACHINE_READS),
+    ("short, no zero", [program(), mapping((REG_SZ, PROFILE))], PROFILE, BOTH_MACHINE_READS),
+    ("a zero inside", [program(), mapping((REG_BINARY, PROFILE + b"\0trailing bytes"))], PROFILE,
+     BOTH_MACHINE_READS),
+    ("a number", [program(), mapping((REG_DWORD, b"zel\0"))], b"zel", BOTH_MACHINE_READS),
+    ("a number with no zero byte", [program(), mapping((REG_DWORD, b"abcd"))], b"abcd",
+     BOTH_MACHINE_READS),
+    ("a string list", [program(), mapping((REG_MULTI_SZ, PROFILE + b"\0second\0\0"))], PROFILE,
+     BOTH_MACHINE_READS),
+    ("empty", [program(), mapping((REG_BINARY, b""))], b"", BOTH_MACHINE_READS),
+    ("program path of 260 bytes, no zero",
+     [program(kind_and_data=(REG_BINARY, LONGEST + b"x")), mapping(sz(PROFILE))], None,
+     APP_PATHS_READ),
+    ("program path of 261 bytes",
+     [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, APP_PATHS_READ),
+    ("program path unterminated",
+     [program(kind_and_data=(REG_SZ, rig.CM_STANDIN.encode())), mapping(sz(PROFILE))], PROFILE,
+     BOTH_MACHINE_READS),
+]
+
+
+def expected_command(profile):
+    # How the shell starts a program with a parameter string.
+    command = f'"{rig.CM_STANDIN}"'.encode()
+    return command + b" " + profile if profile else command
+
+
+class RegistryScenarios(unittest.TestCase):
+    def test_scenarios(self):
+        for case, values, profile, key_events in SCENARIOS:
+            with self.subTest(case), rig.Scratch() as scratch:
+                rig.set_registry(values)
+                log = scratch.file("cm.log")
+                status, events = rig.run_traced(WIN, {"CMMGR_STANDIN_LOG": rig.windows_path(log)})
+                self.assertEqual(status, 0)
+                self.assertEqual(events, key_events + (SHELL if profile is not None else []))
+                if profile is None:
+                    self.assertFalse(log.exists(), "started anyway")
+                else:
+                    self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
+                    self.assertEqual(rig.read_cm_log(log), [(5, expected_command(profile))])
+
+
+class ShellOutcomes(unittest.TestCase):
+    def test_program_missing(self):
+        # The shell fails; the launcher still ends at once, quietly, with 0.
+        with rig.Scratch() as scratch:
+            rig.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
+                              mapping(sz(PROFILE))])
+            status, events = rig.run_traced(WIN, timeout=30)
+            self.assertEqual(status, 0)
+            self.assertEqual(events, BOTH_MACHINE_READS + SHELL)
+
+    def test_does_not_wait(self):
+        with rig.Scratch() as scratch:
+            rig.set_registry([program(), mapping(sz(PROFILE))])
+            log = scratch.file("cm.log")
+            status = rig.run(WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
+                                       "CMMGR_STANDIN_STAY": "8000"})
+            self.assertEqual(status, 0)
+            self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
+            self.assertNotIn("end", log.read_text(), "the launcher waited for the program")
+            self.assertTrue(rig.wait_for_file(log, "end"), "the program did not run on")
+
+
+if __name__ == "__main__":
+    unittest.main()
