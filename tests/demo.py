@@ -11,12 +11,8 @@ import rig  # noqa: E402  (reads the prefix from the environment)
 
 def show_dial(result, meaning):
     print(f"\nbrannostelxp, with the dial dialog answering {result} ({meaning}):")
-    with rig.Scratch() as scratch:
-        log = scratch.file("dial.log")
-        status = rig.run(rig.DIST / "brannostelxp.exe",
-                         env={"RASDLG_STANDIN_LOG": rig.windows_path(log),
-                              "RASDLG_STANDIN_RESULT": str(result)})
-        events = dict(rig.read_dial_log(log))
+    status, events = rig.dial(rig.DIST / "brannostelxp.exe", RASDLG_STANDIN_RESULT=str(result))
+    events = dict(events)
     call = events.get("call")
     if call is None:
         print("  it never opened the dial dialog")
@@ -34,9 +30,7 @@ def show_dial(result, meaning):
 def show_connection_manager():
     print("\nbrannostelwin, with the Connection Manager stand-in registered under App Paths"
           "\nand a profile mapped to the entry in the machine-wide hive:")
-    profile = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp"
-    rig.set_registry([("HKLM", rig.APP_PATHS, None, rig.REG_SZ, rig.CM_STANDIN.encode() + b"\0"),
-                      ("HKLM", rig.MAPPINGS, rig.ENTRY_NAME.decode(), rig.REG_SZ, profile + b"\0")])
+    rig.register_profile(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp")
     with rig.Scratch() as scratch:
         log = scratch.file("cm.log")
         status = rig.run(rig.DIST / "brannostelwin.exe",

@@ -166,6 +166,32 @@ def read_cm_log(path):
     return starts
 
 
+def dial(program, args=(), **env):
+    """Runs brannostelxp (or an installed copy); returns its status and what
+    the dialog was handed, without the fields that differ between processes."""
+    with Scratch() as scratch:
+        log = scratch.file("dial.log")
+        status = run(program, args, env={"RASDLG_STANDIN_LOG": windows_path(log), **env})
+        events = [(e, {k: v for k, v in f.items() if k != "pid"}) for e, f in read_dial_log(log)]
+        return status, events
+
+
+def register_profile(profile=b"C:\\zel.cmp"):
+    """Registers the Connection Manager stand-in and a machine-wide profile."""
+    set_registry([("HKLM", APP_PATHS, None, REG_SZ, CM_STANDIN.encode() + b"\0"),
+                  ("HKLM", MAPPINGS, ENTRY_NAME.decode(), REG_SZ, profile + b"\0")])
+
+
+def connect(program, args=(), **env):
+    """Runs brannostelwin (or an installed copy) on what register_profile set
+    up; returns its status and how the Connection Manager stand-in started."""
+    with Scratch() as scratch:
+        log = scratch.file("cm.log")
+        status = run(program, args, env={"CMMGR_STANDIN_LOG": windows_path(log), **env})
+        wait_for_file(log, "end")
+        return status, read_cm_log(log)
+
+
 def run_traced(program, env=None, timeout=60):
     """Runs a program with Wine's registry and relay traces on; returns its
     exit status and, in order, what its main thread did with the keys

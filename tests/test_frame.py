@@ -11,30 +11,11 @@ WIN = rig.DIST / "brannostelwin.exe"
 
 
 def dial(args=(), **env):
-    """Runs brannostelxp; returns its status and what the dialog was handed,
-    without the fields that differ from process to process."""
-    with rig.Scratch() as scratch:
-        log = scratch.file("dial.log")
-        env = {"RASDLG_STANDIN_LOG": rig.windows_path(log), **env}
-        status = rig.run(XP, args, env=env)
-        events = [(e, {k: v for k, v in f.items() if k != "pid"})
-                  for e, f in rig.read_dial_log(log)]
-        return status, events
-
-
-def register_profile():
-    rig.set_registry([("HKLM", rig.APP_PATHS, None, rig.REG_SZ, rig.CM_STANDIN.encode() + b"\0"),
-                      ("HKLM", rig.MAPPINGS, rig.ENTRY_NAME.decode(), rig.REG_SZ, b"C:\\zel.cmp\0")])
+    return rig.dial(XP, args, **env)
 
 
 def connect(args=()):
-    """Runs brannostelwin (on the profile register_profile set up); returns
-    its status and how the Connection Manager stand-in was started."""
-    with rig.Scratch() as scratch:
-        log = scratch.file("cm.log")
-        status = rig.run(WIN, args, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)})
-        rig.wait_for_file(log, "end")
-        return status, rig.read_cm_log(log)
+    return rig.connect(WIN, args)
 
 
 HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect}
@@ -51,7 +32,7 @@ class CommandLines(unittest.TestCase):
     ]
 
     def test_ignored(self):
-        register_profile()
+        rig.register_profile()
         baselines = {name: handoff() for name, handoff in HANDOFFS.items()}
         self.assertEqual(baselines["brannostelxp"][0], 0)
         self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], ["call", "return", "exit"])
@@ -107,7 +88,7 @@ class TwoAtOnce(unittest.TestCase):
 
 
     def test_connection_manager_twice(self):
-        register_profile()
+        rig.register_profile()
         with rig.Scratch() as scratch:
             logs = [scratch.file("first.log"), scratch.file("second.log")]
             runs = [rig.start(WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)}) for log in logs]
@@ -119,7 +100,7 @@ class TwoAtOnce(unittest.TestCase):
 
 class NoWrites(unittest.TestCase):
     def test_prefix_unchanged(self):
-        register_profile()
+        rig.register_profile()
         for name, handoff in HANDOFFS.items():
             with self.subTest(name), rig.Scratch() as scratch:
                 files_before = rig.drive_files()
