@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only what is missing: CMake, the
-# MinGW-w64 cross toolchain (win32 threads), 32-bit Wine and Python's PE
-# reader. Silent when everything is already there.
+# MinGW-w64 cross toolchain (win32 threads), 32-bit Wine, Python's PE reader,
+# the MSI tools and the code-signing tools. Silent when everything is there.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-          wine wine32:i386 python3 python3-pefile)
+          wine wine32:i386 python3 python3-pefile wixl msitools osslsigncode openssl)
 
 has_i386=yes
 dpkg --print-foreign-architectures | grep -qx i386 || has_i386=no
