@@ -1,0 +1,105 @@
+"""Measures each launcher against its floor (a minimal C program making the
+same platform calls with the same resources): file size, start-up to
+hand-off time under Wine, peak memory. Writes BENCHMARKS.md.
+
+Runs alternate program and floor, in pairs whose order alternates too, with
+a warm wineserver and the test stand-ins answering at once; each pair gives
+a ratio, and the median ratio is reported. After the hand-off each launcher
+only returns, so its whole run is its start-up to hand-off time.
+"""
+import os
+import pathlib
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests"))
+import rig  # noqa: E402
+
+PAIRS = int(os.environ.get("BENCH_PAIRS", "41"))
+LAUNCHERS = [
+    # (program, floor, environment for the stand-ins)
+    ("brannostelxp", "floor_xp", {"RASDLG_STANDIN_LOG": ""}),
+    ("brannostelwin", "floor_win", {"CMMGR_STANDIN_LOG": ""}),
+]
+
+
+def measure(program, env):
+    """One run: wall seconds, CPU seconds and peak resident KiB of the process."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(["wine", str(program)], env=rig.wine_env(env),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    assert proc.returncode == 0, f"{program} ended with {proc.returncode}"
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def compare(program, floor, env):
+    ratios_wall, ratios_cpu, runs = [], [], {program: [], floor: []}
+    for _ in range(3):  # warm-up, not counted
+        measure(program, env), measure(floor, env)
+    for i in range(PAIRS):
+        order = (program, floor) if i % 2 == 0 else (floor, program)
+        result = {path: measure(path, env) for path in order}
+        for path in order:
+            runs[path].append(result[path])
+        ratios_wall.append(result[program][0] / result[floor][0])
+        if result[floor][1] > 0:
+            ratios_cpu.append(result[program][1] / result[floor][1])
+    median = lambda path, i: statistics.median(r[i] for r in runs[path])  # noqa: E731
+    return {
+        "wall": (median(program, 0), median(floor, 0), statistics.median(ratios_wall)),
+        "cpu": (median(program, 1), median(floor, 1), statistics.median(ratios_cpu)),
+        "rss": (median(program, 2), median(floor, 2)),
+    }
+
+
+def machine():
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+                if line.startswith("model name")), platform.processor())
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    gcc = subprocess.run(["i686-w64-mingw32-gcc-win32", "--version"], capture_output=True,
+                         text=True).stdout.splitlines()[0]
+    return f"{cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}; {wine}; {gcc}"
+
+
+def main():
+    rig.ensure_prefix()
+    rig.register_profile()
+    # Keep one wineserver up for every run (it may be up already).
+    subprocess.run(["wineserver", "-p"], env=rig.wine_env(), check=False)
+    lines = ["# Benchmarks", "",
+             "Each launcher against its floor: a minimal C program making the same platform",
+             "calls with the same resources, built with the same toolchain and flags",
+             "(`bench/floor_*.c`). Times are whole runs under Wine with the stand-ins",
+             f"answering at once, {PAIRS} alternating pairs after a warm-up; ratios are the",
+             "median of the per-pair ratios. Targets: size within 10%, start-up within 5%.", "",
+             "| launcher | size (bytes) | floor | size ratio | wall (ms) | floor | wall ratio "
+             "| CPU (ms) | floor | CPU ratio | peak RSS (KiB) | floor |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+    try:
+        for name, floor, env in LAUNCHERS:
+            program, floor_path = rig.DIST / f"{name}.exe", rig.BUILD / "bench" / f"{floor}.exe"
+            size, floor_size = program.stat().st_size, floor_path.stat().st_size
+            r = compare(program, floor_path, env)
+            row = (f"| {name} | {size} | {floor_size} | {size / floor_size:.3f} "
+                   f"| {r['wall'][0] * 1000:.1f} | {r['wall'][1] * 1000:.1f} | {r['wall'][2]:.3f} "
+                   f"| {r['cpu'][0] * 1000:.1f} | {r['cpu'][1] * 1000:.1f} | {r['cpu'][2]:.3f} "
+                   f"| {r['rss'][0]} | {r['rss'][1]} |")
+            print(row, flush=True)
+            lines.append(row)
+    finally:
+        rig.stop()
+    lines += ["", f"Machine: {machine()}.", "",
+              "Reproduce with `./bench/run.sh` (it builds first; `BENCH_PAIRS=N` changes the",
+              "number of pairs)."]
+    (ROOT / "BENCHMARKS.md").write_text("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
