@@ -5,12 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-./install-deps.sh
 # dist/ is made afresh: programs signed by an earlier run are linked again.
 rm -rf dist
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake \
-  -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build -j "$(nproc)"
+./compile.sh
 
 # With BRANNOSTEL_SIGN_CERT and BRANNOSTEL_SIGN_KEY: sign the programs, pack
 # the signed programs again, sign the package. Without them, nothing changes.

@@ -1,8 +1,8 @@
 // The floor for brannostelwin: the same platform calls with the same resources
 // and nothing else, in plain C. Only the benchmark builds it.
-#include <shellapi.h>
 #include <string.h>
 #include <windows.h>
+#include <shellapi.h>
 
 static int Query(HKEY hive, const char* path, const char* name, char* text) {
   HKEY key;

@@ -1,7 +1,7 @@
 // The floor for brannostelxp: the same platform calls with the same resources
 // and nothing else, in plain C. Only the benchmark builds it.
-#include <rasdlg.h>
 #include <windows.h>
+#include <rasdlg.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
   (void)instance, (void)previous, (void)args, (void)show;

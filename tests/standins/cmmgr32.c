@@ -3,21 +3,10 @@
 // named by CMMGR_STANDIN_LOG, then stays running for CMMGR_STANDIN_STAY
 // milliseconds (default 0) and logs that it ended.
 #include <stdio.h>
-#include <stdlib.h>
-#include <windows.h>
 
-static void Log(const char* line) {
-  char path[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("CMMGR_STANDIN_LOG", path, sizeof path);
-  if (n == 0 || n >= sizeof path) return;
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written;
-  WriteFile(file, line, (DWORD)strlen(line), &written, NULL);
-  WriteFile(file, "\n", 1, &written, NULL);
-  CloseHandle(file);
-}
+#include "standin.h"
+
+static void Log(const char* line) { AppendLine("CMMGR_STANDIN_LOG", line); }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
   (void)instance;
@@ -28,9 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   char* p = line + sprintf(line, "start show=%d command=", show);
   for (; *command && p < line + sizeof line - 3; ++command) p += sprintf(p, "%02x", *command);
   Log(line);
-  char stay[32];
-  DWORD n = GetEnvironmentVariableA("CMMGR_STANDIN_STAY", stay, sizeof stay);
-  Sleep(n > 0 && n < sizeof stay ? strtoul(stay, NULL, 0) : 0);
+  Sleep(EnvNumber("CMMGR_STANDIN_STAY"));
   Log("end");
   return 0;
 }

@@ -6,32 +6,17 @@
 //   RASDLG_STANDIN_WAIT      milliseconds to stay "open" (default 0)
 //   RASDLG_STANDIN_ERRORMODE error mode to set before the program starts
 #define _WIN32_WINNT 0x0600  // GetErrorMode
+#include <windows.h>
+// windows.h first: the dial dialog's header needs its types.
 #include <rasdlg.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <windows.h>
+
+#include "standin.h"
 
 static DWORD mainThread;
 static void* lastRecord;
 
-static unsigned long EnvNumber(const char* name) {
-  char text[32];
-  DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
-  return n > 0 && n < sizeof text ? strtoul(text, NULL, 0) : 0;
-}
-
-static void Log(const char* line) {
-  char path[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("RASDLG_STANDIN_LOG", path, sizeof path);
-  if (n == 0 || n >= sizeof path) return;
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written;
-  WriteFile(file, line, (DWORD)strlen(line), &written, NULL);
-  WriteFile(file, "\n", 1, &written, NULL);
-  CloseHandle(file);
-}
+static void Log(const char* line) { AppendLine("RASDLG_STANDIN_LOG", line); }
 
 // Texts are logged as hex so that every byte arrives exactly; null as "-".
 static char* Hex(char* out, const void* data, size_t size) {
