@@ -19,8 +19,8 @@ class CConnectionManagerApp final : public CWinApp {
 };
 
 bool CConnectionManagerApp::Launch() {
-  char program[MAX_PATH];
-  if (QueryConnectionManagerPath(program) != 0) {
+  char executable[MAX_PATH];
+  if (QueryConnectionManagerPath(executable) != 0) {
     return false;
   }
   char profile[MAX_PATH];
@@ -29,7 +29,8 @@ bool CConnectionManagerApp::Launch() {
   }
   // The profile path is the whole parameter string, exactly as stored. What
   // the shell answers changes nothing: the launcher has nothing left to do.
-  ShellExecuteA(nullptr, "open", program, profile, nullptr, SW_SHOW);
+  // NOLINTNEXTLINE(readability-suspicious-call-argument): "profile" is the parameter, not the file
+  ShellExecuteA(nullptr, "open", executable, profile, nullptr, SW_SHOW);
   return false;
 }
 
