@@ -15,8 +15,9 @@ INSTALLED = rig.PREFIX / "drive_c" / "Program Files" / "Brannostel"
 
 def table(name):
     """One table of the package, as rows of columns."""
-    text = subprocess.run(["msiinfo", "export", str(MSI), name], check=True,
-                          capture_output=True, text=True).stdout
+    with rig.Scratch() as scratch:  # a table with binary streams writes them beside it
+        text = subprocess.run(["msiinfo", "export", str(MSI), name], check=True, cwd=scratch.path,
+                              capture_output=True, text=True).stdout
     return [line.split("\t") for line in text.splitlines()[3:]]  # past names, types, keys
 
 
