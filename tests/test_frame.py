@@ -86,7 +86,6 @@ class TwoAtOnce(unittest.TestCase):
                 self.assertEqual([e for e, _ in events], ["call", "return", "exit"], log.name)
                 self.assertEqual(events[2][1]["record"], record, log.name)
 
-
     def test_connection_manager_twice(self):
         rig.register_profile()
         with rig.Scratch() as scratch:
