@@ -1,13 +1,5 @@
-# Cross toolchain: 32-bit Windows, MinGW-w64 with the win32 thread model
-# (no winpthread DLL to ship), from Debian's packages.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 32-bit Windows (x86).
+set(MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(BRANNOSTEL_ARCH x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -5,7 +5,12 @@
 #include "connection_entry.h"
 #include "winapp.h"
 
+// The platform's own record for the architecture being built.
+#ifdef _WIN64
+static_assert(sizeof(RASDIALDLG) == 48, "the 64-bit dial dialog expects the 48-byte record");
+#else
 static_assert(sizeof(RASDIALDLG) == 36, "the dial dialog expects the 36-byte record");
+#endif
 
 // Opens the platform's dial dialog for the connection entry and waits for it.
 class CDialDialogApp final : public CWinApp {

@@ -1,0 +1,5 @@
+# Cross toolchain: 64-bit Windows (x64).
+set(MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(BRANNOSTEL_ARCH x64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
