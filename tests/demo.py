@@ -1,17 +1,16 @@
-"""Shows the built programs at work: runs each under Wine, in a throwaway
-prefix with the test stand-ins, and says in plain words what it handed to
-the platform."""
-import os
-import shutil
-import tempfile
+"""Shows the built programs of one architecture at work: runs each under
+Wine, in the project's prefix for that architecture with the test stand-ins,
+and says in plain words what it handed to the platform. Where this machine
+cannot run that architecture, says so in one line."""
+import sys
 
-os.environ["BRANNOSTEL_PREFIX"] = tempfile.mkdtemp(prefix="brannostel-demo-")
-import rig  # noqa: E402  (reads the prefix from the environment)
+import archs
+import rig
 
 
 def show_dial(result, meaning):
-    print(f"\nbrannostelxp, with the dial dialog answering {result} ({meaning}):")
-    status, events = rig.dial(rig.DIST / "brannostelxp.exe", RASDLG_STANDIN_RESULT=str(result))
+    print(f"\n{rig.ARCH} brannostelxp, with the dial dialog answering {result} ({meaning}):")
+    status, events = rig.dial(RASDLG_STANDIN_RESULT=str(result))
     events = dict(events)
     call = events.get("call")
     if call is None:
@@ -28,13 +27,13 @@ def show_dial(result, meaning):
 
 
 def show_connection_manager():
-    print("\nbrannostelwin, with the Connection Manager stand-in registered under App Paths"
-          "\nand a profile mapped to the entry in the machine-wide hive:")
+    print(f"\n{rig.ARCH} brannostelwin, with the Connection Manager stand-in registered under"
+          "\nApp Paths and a profile mapped to the entry in the machine-wide hive:")
     rig.register_profile(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp")
-    with rig.Scratch() as scratch:
-        log = scratch.file("cm.log")
-        status = rig.run(rig.DIST / "brannostelwin.exe",
-                         env={"CMMGR_STANDIN_LOG": rig.windows_path(log), "CMMGR_STANDIN_STAY": "2000"})
+    with rig.scratch() as folder:
+        log = folder / "cm.log"
+        status = rig.run(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
+                                       "CMMGR_STANDIN_STAY": "2000"})
         print(f"  it ended with exit status {status}")
         if rig.wait_for_file(log, "start"):
             running = "end" not in log.read_text()
@@ -46,7 +45,11 @@ def show_connection_manager():
 
 
 if __name__ == "__main__":
-    print(f"Setting up a throwaway Wine prefix in {rig.PREFIX} ...")
+    reason = archs.unavailable(rig.ARCH)
+    if reason:
+        print(f"\n{rig.ARCH} programs not shown: {reason}")
+        sys.exit(0)
+    print(f"\nRunning the {rig.ARCH} programs in the Wine prefix {rig.PREFIX} ...")
     try:
         rig.ensure_prefix()
         show_dial(0, "the user closed it")
@@ -54,4 +57,3 @@ if __name__ == "__main__":
         show_connection_manager()
     finally:
         rig.stop()
-        shutil.rmtree(rig.PREFIX, ignore_errors=True)

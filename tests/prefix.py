@@ -1,10 +1,16 @@
 """CTest fixture: `prefix.py setup` makes the test prefix ready, `prefix.py
-cleanup` stops its wineserver so that nothing outlives the test run."""
+cleanup` stops its wineserver so that nothing outlives the test run. Both
+are skipped (77) where this architecture's Wine cannot run."""
 import sys
 
+import archs
 import rig
 
 if __name__ == "__main__":
+    reason = archs.unavailable(rig.ARCH)
+    if reason:
+        print(f"skipped: {rig.ARCH} behaviour: {reason}")
+        sys.exit(77)
     if sys.argv[1] == "setup":
         rig.ensure_prefix()
     else:

@@ -3,9 +3,9 @@ and what it starts through the shell."""
 import unittest
 
 import rig
+import tracing
 from rig import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
 
-WIN = rig.DIST / "brannostelwin.exe"
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
 PER_USER_PROFILE = b"C:\\users\\someone\\Zel\\zel.cmp"
@@ -31,7 +31,7 @@ USER_MAPPING_READ = ["fail HKLM Mappings access=1", "open HKCU Mappings access=1
                      f"query Mappings {ENTRY}", "close Mappings"]
 BOTH_MACHINE_READS = APP_PATHS_READ + MACHINE_MAPPING_READ
 # No owner window, verb "open", no working folder, SW_SHOW.
-SHELL = ["shell owner=00000000 verb=open folder=00000000 show=5"]
+SHELL = ["shell owner=0 verb=open folder=0 show=5"]
 
 LONGEST = b"C:\\" + b"p" * 252 + b".cmp"  # 259 bytes: with its zero, a full buffer
 assert len(LONGEST) == 259
@@ -88,43 +88,36 @@ SCENARIOS = [
 ]
 
 
-def expected_command(profile):
-    # How the shell starts a program with a parameter string.
-    command = f'"{rig.CM_STANDIN}"'.encode()
-    return command + b" " + profile if profile else command
-
-
 class RegistryScenarios(unittest.TestCase):
     def test_scenarios(self):
         for case, values, profile, key_events in SCENARIOS:
-            with self.subTest(case), rig.Scratch() as scratch:
+            with self.subTest(case), rig.scratch() as folder:
                 rig.set_registry(values)
-                log = scratch.file("cm.log")
-                status, events = rig.run_traced(WIN, {"CMMGR_STANDIN_LOG": rig.windows_path(log)})
+                log = folder / "cm.log"
+                status, events = tracing.run_traced(rig.WIN, {"CMMGR_STANDIN_LOG": rig.windows_path(log)})
                 self.assertEqual(status, 0)
                 self.assertEqual(events, key_events + (SHELL if profile is not None else []))
                 if profile is None:
                     self.assertFalse(log.exists(), "started anyway")
                 else:
                     self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
-                    self.assertEqual(rig.read_cm_log(log), [(5, expected_command(profile))])
+                    self.assertEqual(rig.read_cm_log(log), [(5, rig.cm_command(profile))])
 
 
 class ShellOutcomes(unittest.TestCase):
     def test_program_missing(self):
         # The shell fails; the launcher still ends at once, quietly, with 0.
-        with rig.Scratch() as scratch:
-            rig.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
-                              mapping(sz(PROFILE))])
-            status, events = rig.run_traced(WIN, timeout=30)
-            self.assertEqual(status, 0)
-            self.assertEqual(events, BOTH_MACHINE_READS + SHELL)
+        rig.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
+                          mapping(sz(PROFILE))])
+        status, events = tracing.run_traced(rig.WIN, timeout=30)
+        self.assertEqual(status, 0)
+        self.assertEqual(events, BOTH_MACHINE_READS + SHELL)
 
     def test_does_not_wait(self):
-        with rig.Scratch() as scratch:
+        with rig.scratch() as folder:
             rig.set_registry([program(), mapping(sz(PROFILE))])
-            log = scratch.file("cm.log")
-            status = rig.run(WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
+            log = folder / "cm.log"
+            status = rig.run(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
                                        "CMMGR_STANDIN_STAY": "8000"})
             self.assertEqual(status, 0)
             self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")

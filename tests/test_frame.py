@@ -1,21 +1,17 @@
 """What the frame guarantees for every run of either program, seen from
 outside under Wine: the command line changes nothing, the error mode keeps
 inherited flags, runs at once are independent, and nothing is written."""
-import time
 import unittest
 
 import rig
 
-XP = rig.DIST / "brannostelxp.exe"
-WIN = rig.DIST / "brannostelwin.exe"
-
 
 def dial(args=(), **env):
-    return rig.dial(XP, args, **env)
+    return rig.dial(rig.XP, args, **env)
 
 
 def connect(args=()):
-    return rig.connect(WIN, args)
+    return rig.connect(rig.WIN, args)
 
 
 HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect}
@@ -35,9 +31,8 @@ class CommandLines(unittest.TestCase):
         rig.register_profile()
         baselines = {name: handoff() for name, handoff in HANDOFFS.items()}
         self.assertEqual(baselines["brannostelxp"][0], 0)
-        self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], ["call", "return", "exit"])
-        self.assertEqual(baselines["brannostelwin"],
-                         (0, [(5, f'"{rig.CM_STANDIN}" C:\\zel.cmp'.encode())]))
+        self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], rig.DIAL_SEQUENCE)
+        self.assertEqual(baselines["brannostelwin"], (0, [(5, rig.cm_command(b"C:\\zel.cmp"))]))
         for name, case, args in self.CASES:
             with self.subTest(f"{name}: {case}"):
                 self.assertEqual(HANDOFFS[name](args), baselines[name])
@@ -64,16 +59,14 @@ class TwoAtOnce(unittest.TestCase):
     def test_independent_runs(self):
         # The first stays in its dialog while the second runs from start to
         # end: no single-instance guard, no shared state.
-        with rig.Scratch() as scratch:
-            first_log, second_log = scratch.file("first.log"), scratch.file("second.log")
-            first = rig.start(XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(first_log),
+        with rig.scratch() as folder:
+            first_log, second_log = folder / "first.log", folder / "second.log"
+            first = rig.start(rig.XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(first_log),
                                        "RASDLG_STANDIN_WAIT": "8000"})
             try:
-                deadline = time.monotonic() + 30
-                while not first_log.exists() and time.monotonic() < deadline:
-                    time.sleep(0.1)
-                self.assertTrue(first_log.exists(), "the first run never reached the dialog")
-                second = rig.run(XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(second_log),
+                self.assertTrue(rig.wait_for_file(first_log, "call", timeout=30),
+                                "the first run never reached the dialog")
+                second = rig.run(rig.XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(second_log),
                                           "RASDLG_STANDIN_RESULT": "1"})
                 self.assertEqual(second, 0)
                 self.assertIsNone(first.poll(), "the first run ended before the second")
@@ -81,16 +74,17 @@ class TwoAtOnce(unittest.TestCase):
             finally:
                 if first.poll() is None:
                     first.kill()
+                    first.wait()
             for log, record in ((first_log, "freed"), (second_log, "live")):
                 events = rig.read_dial_log(log)
-                self.assertEqual([e for e, _ in events], ["call", "return", "exit"], log.name)
+                self.assertEqual([e for e, _ in events], rig.DIAL_SEQUENCE, log.name)
                 self.assertEqual(events[2][1]["record"], record, log.name)
 
     def test_connection_manager_twice(self):
         rig.register_profile()
-        with rig.Scratch() as scratch:
-            logs = [scratch.file("first.log"), scratch.file("second.log")]
-            runs = [rig.start(WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)}) for log in logs]
+        with rig.scratch() as folder:
+            logs = [folder / "first.log", folder / "second.log"]
+            runs = [rig.start(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)}) for log in logs]
             self.assertEqual([run.wait(timeout=60) for run in runs], [0, 0])
             for log in logs:
                 self.assertTrue(rig.wait_for_file(log, "end"), log.name)
@@ -101,11 +95,11 @@ class NoWrites(unittest.TestCase):
     def test_prefix_unchanged(self):
         rig.register_profile()
         for name, handoff in HANDOFFS.items():
-            with self.subTest(name), rig.Scratch() as scratch:
+            with self.subTest(name), rig.scratch() as folder:
                 files_before = rig.drive_files()
-                registry_before = rig.registry_export(scratch.file("before.reg"))
+                registry_before = rig.registry_export(folder / "before.reg")
                 self.assertEqual(handoff()[0], 0)
-                registry_after = rig.registry_export(scratch.file("after.reg"))
+                registry_after = rig.registry_export(folder / "after.reg")
                 files_after = rig.drive_files()
                 self.assertEqual(files_after, files_before)
                 self.assertEqual(registry_after.splitlines(), registry_before.splitlines())

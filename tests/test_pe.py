@@ -31,6 +31,11 @@ PROGRAMS = {
 }
 
 
+# Each architecture's machine and optional-header kind (PE32 or PE32+).
+HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE),
+           "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS)}
+
+
 def version_strings(name):
     return {
         "CompanyName": "",
@@ -71,8 +76,9 @@ class ProgramFiles(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(name):
                 pe, _ = load(name)
-                self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
-                self.assertEqual(pe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+                machine, magic = HEADERS[rig.ARCH]
+                self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
+                self.assertEqual(pe.OPTIONAL_HEADER.Magic, magic)
                 self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
                                  pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")

@@ -1,0 +1,55 @@
+"""Which machine-wide mapping each build of brannostelwin reads on 64-bit
+Windows, in the 64-bit prefix. The x64 build reads the 64-bit view, where the
+system's own profile installer maps all-users profiles; an x86 build is
+shown the 32-bit view (Software\\WOW6432Node) instead. Where the machine-wide
+key is missing from the view a build reads, it falls back to the per-user
+mapping, so every row starts the Connection Manager and the profile it was
+given tells which view was read."""
+import unittest
+
+import rig
+from rig import APP_PATHS, MAPPINGS, REG_SZ
+
+ENTRY = rig.ENTRY_NAME.decode()
+IN_64_BIT_VIEW = b"C:\\ProgramData\\Zel\\64-bit view.cmp"
+IN_32_BIT_VIEW = b"C:\\ProgramData\\Zel\\32-bit view.cmp"
+PER_USER = b"C:\\users\\someone\\Zel\\per-user.cmp"
+
+# Both builds find the Connection Manager, each in its own view.
+COMMON = [("HKLM", key, None, REG_SZ, rig.CM_STANDIN.encode() + b"\0")
+          for key in (APP_PATHS, rig.wow64(APP_PATHS))]
+COMMON.append(("HKCU", MAPPINGS, ENTRY, REG_SZ, PER_USER + b"\0"))
+
+CASES = [
+    # (case, machine-wide mappings stored, profile the x64 build uses,
+    # profile the x86 build uses)
+    ("only in the 32-bit view", [rig.wow64(MAPPINGS)], PER_USER, IN_32_BIT_VIEW),
+    ("only in the 64-bit view", [MAPPINGS], IN_64_BIT_VIEW, PER_USER),
+    ("in both views", [MAPPINGS, rig.wow64(MAPPINGS)], IN_64_BIT_VIEW, IN_32_BIT_VIEW),
+]
+PROFILES = {MAPPINGS: IN_64_BIT_VIEW, rig.wow64(MAPPINGS): IN_32_BIT_VIEW}
+
+
+class Views:
+    arch = None  # the build under test
+
+    def test_views(self):
+        program = rig.DIST_ROOT / self.arch / "brannostelwin.exe"
+        for case, stored, x64_profile, x86_profile in CASES:
+            with self.subTest(case):
+                rig.set_registry(COMMON + [("HKLM", key, ENTRY, REG_SZ, PROFILES[key] + b"\0")
+                                           for key in stored])
+                expected = x64_profile if self.arch == "x64" else x86_profile
+                self.assertEqual(rig.connect(program), (0, [(5, rig.cm_command(expected))]))
+
+
+class NativeView(Views, unittest.TestCase):
+    arch = "x64"
+
+
+class RedirectedView(Views, unittest.TestCase):
+    arch = "x86"
+
+
+if __name__ == "__main__":
+    unittest.main()
