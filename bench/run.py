@@ -1,12 +1,15 @@
-"""Measures each launcher against its floor (a minimal C program making the
-same platform calls with the same resources): file size, start-up to
-hand-off time under Wine, peak memory. Writes BENCHMARKS.md.
+"""Measures each launcher of each architecture against its floor (a minimal
+C program making the same platform calls with the same resources, built for
+the same architecture): file size, start-up to hand-off time under Wine,
+peak memory. Writes BENCHMARKS.md. An architecture this machine cannot run
+gets its sizes only, and the reason.
 
 Runs alternate program and floor, in pairs whose order alternates too, with
 a warm wineserver and the test stand-ins answering at once; each pair gives
 a ratio, and the median ratio is reported. After the hand-off each launcher
 only returns, so its whole run is its start-up to hand-off time.
 """
+import json
 import os
 import pathlib
 import platform
@@ -17,6 +20,12 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
+# The rig serves one architecture, named in the environment: each
+# architecture is measured by a run of this script of its own ("measure").
+os.environ.setdefault("BRANNOSTEL_ARCH", "x64")
+os.environ.setdefault("BRANNOSTEL_DIST_ROOT", str(ROOT / "dist"))
+os.environ.setdefault("BRANNOSTEL_BUILD", str(ROOT / "build" / os.environ["BRANNOSTEL_ARCH"]))
+import archs  # noqa: E402
 import rig  # noqa: E402
 
 PAIRS = int(os.environ.get("BENCH_PAIRS", "41"))
@@ -30,8 +39,7 @@ LAUNCHERS = [
 def measure(program, env):
     """One run: wall seconds, CPU seconds and peak resident KiB of the process."""
     start = time.perf_counter()
-    proc = subprocess.Popen(["wine", str(program)], env=rig.wine_env(env),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = rig.start(program, env=env)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -62,44 +70,67 @@ def compare(program, floor, env):
 def machine():
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.processor())
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-    gcc = subprocess.run(["i686-w64-mingw32-gcc-win32", "--version"], capture_output=True,
-                         text=True).stdout.splitlines()[0]
+    wine = subprocess.run([archs.LOADERS["x64"], "--version"], capture_output=True,
+                          text=True).stdout.strip()
+    gcc = subprocess.run(["x86_64-w64-mingw32-gcc-win32", "--version"], capture_output=True,
+                         text=True).stdout.splitlines()[0].replace("x86_64-w64-mingw32-", "")
     return f"{cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}; {wine}; {gcc}"
 
 
-def main():
-    rig.ensure_prefix()
-    rig.register_profile()
-    # Keep one wineserver up for every run (it may be up already).
-    subprocess.run(["wineserver", "-p"], env=rig.wine_env(), check=False)
-    lines = ["# Benchmarks", "",
-             "Each launcher against its floor: a minimal C program making the same platform",
-             "calls with the same resources, built with the same toolchain and flags",
-             "(`bench/floor_*.c`). Times are whole runs under Wine with the stand-ins",
-             f"answering at once, {PAIRS} alternating pairs after a warm-up; ratios are the",
-             "median of the per-pair ratios. Targets: size within 10%, start-up within 5%.", "",
-             "| launcher | size (bytes) | floor | size ratio | wall (ms) | floor | wall ratio "
-             "| CPU (ms) | floor | CPU ratio | peak RSS (KiB) | floor |",
-             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+def measure_arch():
+    """This architecture's rows, as JSON on stdout."""
+    rows, reason = [], archs.unavailable(rig.ARCH)
+    if not reason:
+        rig.ensure_prefix()
+        rig.register_profile()
+        # Keep one wineserver up for every run (it may be up already).
+        subprocess.run([rig.WINESERVER, "-p"], env=rig.wine_env(), check=False)
     try:
         for name, floor, env in LAUNCHERS:
             program, floor_path = rig.DIST / f"{name}.exe", rig.BUILD / "bench" / f"{floor}.exe"
             size, floor_size = program.stat().st_size, floor_path.stat().st_size
-            r = compare(program, floor_path, env)
-            row = (f"| {name} | {size} | {floor_size} | {size / floor_size:.3f} "
-                   f"| {r['wall'][0] * 1000:.1f} | {r['wall'][1] * 1000:.1f} | {r['wall'][2]:.3f} "
-                   f"| {r['cpu'][0] * 1000:.1f} | {r['cpu'][1] * 1000:.1f} | {r['cpu'][2]:.3f} "
-                   f"| {r['rss'][0]} | {r['rss'][1]} |")
-            print(row, flush=True)
-            lines.append(row)
+            row = f"| {rig.ARCH} | {name} | {size} | {floor_size} | {size / floor_size:.3f} "
+            if reason:
+                row += "| – " * 8 + "|"
+            else:
+                r = compare(program, floor_path, env)
+                row += (f"| {r['wall'][0] * 1000:.1f} | {r['wall'][1] * 1000:.1f} "
+                        f"| {r['wall'][2]:.3f} | {r['cpu'][0] * 1000:.1f} "
+                        f"| {r['cpu'][1] * 1000:.1f} | {r['cpu'][2]:.3f} "
+                        f"| {r['rss'][0]} | {r['rss'][1]} |")
+            print(row, file=sys.stderr, flush=True)
+            rows.append(row)
     finally:
-        rig.stop()
-    lines += ["", f"Machine: {machine()}.", "",
+        if not reason:
+            rig.stop()
+    print(json.dumps({"rows": rows, "reason": reason}))
+
+
+def main():
+    lines = ["# Benchmarks", "",
+             "Each launcher against its floor: a minimal C program making the same platform",
+             "calls with the same resources, built with the same toolchain and flags for the",
+             "same architecture (`bench/floor_*.c`). Times are whole runs under Wine with the",
+             f"stand-ins answering at once, {PAIRS} alternating pairs after a warm-up; ratios",
+             "are the median of the per-pair ratios. Targets: size within 10%, start-up",
+             "within 5%.", "",
+             "| arch | launcher | size (bytes) | floor | size ratio | wall (ms) | floor "
+             "| wall ratio | CPU (ms) | floor | CPU ratio | peak RSS (KiB) | floor |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
+    notes = []
+    for arch in archs.ARCHS:
+        env = {**os.environ, "BRANNOSTEL_ARCH": arch, "BRANNOSTEL_BUILD": str(ROOT / "build" / arch)}
+        out = subprocess.run([sys.executable, __file__, "measure"], env=env, check=True,
+                             stdout=subprocess.PIPE, text=True).stdout
+        result = json.loads(out)
+        lines += result["rows"]
+        if result["reason"]:
+            notes.append(f"{arch}: sizes only; not run here: {result['reason']}.")
+    lines += ["", *notes, "", f"Machine: {machine()}.", "",
               "Reproduce with `./bench/run.sh` (it builds first; `BENCH_PAIRS=N` changes the",
               "number of pairs)."]
     (ROOT / "BENCHMARKS.md").write_text("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
-    main()
+    measure_arch() if sys.argv[1:] == ["measure"] else main()

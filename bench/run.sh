@@ -5,6 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./compile.sh floors
-BRANNOSTEL_DIST="$PWD/dist" BRANNOSTEL_BUILD="$PWD/build" PYTHONDONTWRITEBYTECODE=1 \
-  /usr/bin/python3 bench/run.py
+BUILD_TARGETS=floors . ./install-and-build.sh
+PYTHONDONTWRITEBYTECODE=1 "$PYTHON" bench/run.py
