@@ -2,7 +2,7 @@
 // windows.h first: the shell's header needs its types.
 #include <shellapi.h>
 
-#include "profile_lookup.h"
+#include "registry_lookups.h"
 #include "winapp.h"
 
 // Starts the Connection Manager on the profile registered for the connection
@@ -11,9 +11,6 @@ class CConnectionManagerApp final : public CWinApp {
  public:
   CConnectionManagerApp() : CWinApp(nullptr) {}
   ~CConnectionManagerApp() override = default;
-
-  CConnectionManagerApp(const CConnectionManagerApp&) = delete;
-  CConnectionManagerApp& operator=(const CConnectionManagerApp&) = delete;
 
   bool Launch() override;
 };

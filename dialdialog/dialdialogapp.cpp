@@ -18,9 +18,6 @@ class CDialDialogApp final : public CWinApp {
   CDialDialogApp() : CWinApp(nullptr) {}
   ~CDialDialogApp() override = default;
 
-  CDialDialogApp(const CDialDialogApp&) = delete;
-  CDialDialogApp& operator=(const CDialDialogApp&) = delete;
-
   bool Launch() override;
 };
 

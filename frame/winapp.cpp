@@ -4,14 +4,15 @@
 
 namespace {
 
-// Constant-initialised, so it is in place before any constructor of any file
-// runs and is never torn down: the application object can register itself
-// whatever the order of static initialisation.
+// The process's application object, recorded by its constructor. Constant-
+// initialised, so it is in place before any constructor of any file runs and
+// is never torn down: the object can register itself whatever the order of
+// static initialisation. Only the entry below reads it.
 CWinApp* currentApp = nullptr;
 
 }  // namespace
 
-CWinApp::CWinApp(const char* appName) : appName_(appName) { currentApp = this; }
+CWinApp::CWinApp(const char* /*appName*/) { currentApp = this; }
 
 CWinApp::~CWinApp() {
   if (currentApp == this) {
@@ -24,15 +25,13 @@ bool CWinApp::Launch() { return false; }
 // Writes nothing: no settings file, no registry value.
 int CWinApp::Finish() { return 0; }
 
-CWinApp* CurrentApp() { return currentApp; }
-
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
   // Add ours to whatever flags the process was started with.
   const UINT inherited = SetErrorMode(0);
   SetErrorMode(inherited | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
-  CWinApp* const app = CurrentApp();
+  CWinApp* const app = currentApp;
   if (app == nullptr) {
     return 0;
   }

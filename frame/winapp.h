@@ -5,24 +5,18 @@
 // through the record the constructor makes, never by name.
 class CWinApp {
  public:
+  // The name is part of the frame's interface; neither program gives one,
+  // and nothing reads it.
   explicit CWinApp(const char* appName);
   virtual ~CWinApp();
 
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
-  // The program's whole work, called once on the main thread. Returns whether
-  // the program wants to keep running; no launcher does.
+  // The program's whole work, called once on the main thread. The answer is
+  // whether to keep running in a message loop; no launcher asks for one, so
+  // the entry has none and goes on to Finish whatever the answer.
   virtual bool Launch();
   // Called once after Launch; the result is the process exit status.
   virtual int Finish();
-
-  const char* AppName() const { return appName_; }
-
- private:
-  const char* const appName_;
 };
-
-// The application object of this process, or null before it is constructed
-// and after it is destroyed.
-CWinApp* CurrentApp();
