@@ -31,9 +31,11 @@ PROGRAMS = {
 }
 
 
-# Each architecture's machine and optional-header kind (PE32 or PE32+).
-HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE),
-           "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS)}
+# Each architecture's machine, optional-header kind (PE32 or PE32+) and
+# oldest Windows: XP (5.1) on x86, XP x64 / Server 2003 (5.2) on x64.
+HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1)),
+           "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, (5, 2))}
+TERMINAL_SERVER_AWARE = 0x8000
 
 
 def version_strings(name):
@@ -76,9 +78,16 @@ class ProgramFiles(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(name):
                 pe, _ = load(name)
-                machine, magic = HEADERS[rig.ARCH]
+                machine, magic, oldest_windows = HEADERS[rig.ARCH]
+                header = pe.OPTIONAL_HEADER
                 self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
-                self.assertEqual(pe.OPTIONAL_HEADER.Magic, magic)
+                self.assertEqual(header.Magic, magic)
+                self.assertEqual((header.MajorOperatingSystemVersion,
+                                  header.MinorOperatingSystemVersion), oldest_windows)
+                self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion),
+                                 oldest_windows)
+                self.assertTrue(header.DllCharacteristics & TERMINAL_SERVER_AWARE,
+                                "not terminal-server aware")
                 self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
                                  pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
