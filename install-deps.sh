@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only what is missing: CMake, the
 # MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
-# 64-bit Wine, Python's PE reader, the MSI tools and the code-signing tools.
+# 64-bit Wine, Python's PE reader, the MSI tools, the code-signing tools and
+# the linters.
 # Silent when everything is there. 32-bit Wine installs on every amd64
 # machine, even one whose kernel cannot run it; the tests find that out.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-          wine wine32:i386 wine64 python3 python3-pefile wixl msitools osslsigncode openssl)
+          wine wine32:i386 wine64 python3 python3-pefile wixl msitools osslsigncode openssl
+          clang-format clang-tidy)
 
 has_i386=yes
 dpkg --print-foreign-architectures | grep -qx i386 || has_i386=no

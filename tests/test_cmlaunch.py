@@ -118,7 +118,7 @@ class ShellOutcomes(unittest.TestCase):
             rig.set_registry([program(), mapping(sz(PROFILE))])
             log = folder / "cm.log"
             status = rig.run(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
-                                       "CMMGR_STANDIN_STAY": "8000"})
+                                       "CMMGR_STANDIN_STAY": "3000"})
             self.assertEqual(status, 0)
             self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
             self.assertNotIn("end", log.read_text(), "the launcher waited for the program")

@@ -62,7 +62,7 @@ class TwoAtOnce(unittest.TestCase):
         with rig.scratch() as folder:
             first_log, second_log = folder / "first.log", folder / "second.log"
             first = rig.start(rig.XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(first_log),
-                                       "RASDLG_STANDIN_WAIT": "8000"})
+                                       "RASDLG_STANDIN_WAIT": "4000"})
             try:
                 self.assertTrue(rig.wait_for_file(first_log, "call", timeout=30),
                                 "the first run never reached the dialog")

@@ -19,11 +19,14 @@ static void* lastRecord;
 static void Log(const char* line) { AppendLine("RASDLG_STANDIN_LOG", line); }
 
 // Texts are logged as hex so that every byte arrives exactly; null as "-".
-static char* Hex(char* out, const void* data, size_t size) {
+// What does not fit into out is left off, so a longer text than any test
+// hands over is logged cut short, never written past the buffer.
+static char* Hex(char* out, size_t outSize, const void* data, size_t size) {
   char* p = out;
   if (data == NULL) {
     *p++ = '-';
   } else {
+    if (size > (outSize - 1) / 2) size = (outSize - 1) / 2;
     for (size_t i = 0; i < size; ++i) p += sprintf(p, "%02x", ((const unsigned char*)data)[i]);
   }
   *p = '\0';
@@ -40,6 +43,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     UINT preset = (UINT)EnvNumber("RASDLG_STANDIN_ERRORMODE");
     if (preset != 0) SetErrorMode(preset);
   } else if (reason == DLL_PROCESS_DETACH && lastRecord != NULL) {
+    // A fixed global block (GPTR) is a block of the process heap, on Windows
+    // and in Wine alike: the heap still validates it if it was not freed.
     Log(HeapValidate(GetProcessHeap(), 0, lastRecord) ? "exit record=live" : "exit record=freed");
   }
   return TRUE;
@@ -53,11 +58,12 @@ BOOL WINAPI RasDialDlgA(LPSTR phonebook, LPSTR entry, LPSTR phoneNumber, LPRASDI
            "call main_thread=%d phonebook=%s entry=%s phone=%s size=%lu bytes=%s fixed=%d "
            "global_size=%lu error_mode=0x%x pid=%lu",
            GetCurrentThreadId() == mainThread,
-           Hex(book, phonebook, phonebook ? strlen(phonebook) : 0),
-           Hex(name, entry, entry ? strlen(entry) : 0),
-           Hex(phone, phoneNumber, phoneNumber ? strlen(phoneNumber) : 0), info ? info->dwSize : 0,
-           Hex(bytes, info, info ? sizeof *info : 0), info && GlobalHandle(info) == (HGLOBAL)info,
-           info ? (unsigned long)GlobalSize(info) : 0, GetErrorMode(), GetCurrentProcessId());
+           Hex(book, sizeof book, phonebook, phonebook ? strlen(phonebook) : 0),
+           Hex(name, sizeof name, entry, entry ? strlen(entry) : 0),
+           Hex(phone, sizeof phone, phoneNumber, phoneNumber ? strlen(phoneNumber) : 0),
+           info ? info->dwSize : 0, Hex(bytes, sizeof bytes, info, info ? sizeof *info : 0),
+           info && GlobalHandle(info) == (HGLOBAL)info, info ? (unsigned long)GlobalSize(info) : 0,
+           GetErrorMode(), GetCurrentProcessId());
   Log(line);
   Sleep(EnvNumber("RASDLG_STANDIN_WAIT"));
   Log("return");
