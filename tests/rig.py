@@ -21,6 +21,7 @@ import time
 import archs
 
 ARCH = os.environ.get("BRANNOSTEL_ARCH", "x86")
+SOURCE = pathlib.Path(__file__).resolve().parent.parent
 DIST_ROOT = pathlib.Path(os.environ.get("BRANNOSTEL_DIST_ROOT", "dist")).resolve()
 DIST = DIST_ROOT / ARCH
 BUILD = pathlib.Path(os.environ.get("BRANNOSTEL_BUILD", f"build/{ARCH}")).resolve()

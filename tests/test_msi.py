@@ -1,6 +1,7 @@
 """The MSI of each architecture: its tables as built, a silent install, use
-and removal in a fresh Wine prefix of its own (BRANNOSTEL_PREFIX, set by
-CTest), and the x86 package's refusal of 64-bit Windows."""
+and removal in a Wine prefix of its own (BRANNOSTEL_PREFIX, set by CTest),
+an upgrade and a refused rollback there, and the x86 package's refusal of
+64-bit Windows."""
 import shutil
 import subprocess
 import unittest
@@ -13,6 +14,10 @@ UPGRADE_CODES = {"x86": "{C879A96A-FE09-4D66-9E49-7612AB3749B7}",
 PROGRAM_FILES = {"x86": "ProgramFilesFolder", "x64": "ProgramFiles64Folder"}
 # Each architecture's own Program Files, as its programs see it.
 INSTALLED = rig.PREFIX / "drive_c" / "Program Files" / "Brannostel"
+PRODUCT = "Brannostel dial-up launchers"
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+DOWNGRADE = ("NOT WIX_DOWNGRADE_DETECTED", f"A newer version of [ProductName] is already "
+             "installed. Remove it first to install this older one.")
 X86_ONLY = ("NOT VersionNT64", "This package is for 32-bit Windows. On 64-bit Windows, install "
             f"{rig.package('x64').name} instead.")
 
@@ -23,6 +28,27 @@ def table(name, msi=MSI):
         export = subprocess.run(["msiinfo", "export", str(msi), name], cwd=folder,
                                 capture_output=True, text=True)
     return [line.split("\t") for line in export.stdout.splitlines()[3:]]  # past names, types, keys
+
+
+def pack(version, programs, msi):
+    """Packs the programs in the folder programs at version, as the build does."""
+    subprocess.run(["wixl", "-a", rig.ARCH, "-D", f"Version={version}", "-D", f"Arch={rig.ARCH}",
+                    "-o", str(msi), str(rig.SOURCE / "installer" / "brannostel.wxs")],
+                   cwd=programs, check=True, capture_output=True)
+
+
+def uninstall_entries():
+    """Programs and Features' entries of this product, each as {value: data},
+    read from the registry view of the package's own architecture."""
+    listing = subprocess.run([rig.LOADER, "reg", "query", UNINSTALL, "/s"], env=rig.wine_env(),
+                             check=True, capture_output=True, text=True).stdout
+    entries = []
+    for line in listing.splitlines():
+        if line.startswith("HKEY_"):
+            entries.append({})
+        elif entries and len(fields := line.split(None, 2)) >= 2 and fields[1].startswith("REG_"):
+            entries[-1][fields[0]] = fields[2] if len(fields) > 2 else ""
+    return [e for e in entries if e.get("DisplayName") == PRODUCT]
 
 
 def msiexec(action, msi=MSI):
@@ -57,8 +83,14 @@ class Package(unittest.TestCase):
         self.assertEqual(menu, {name: ("ProgramMenuFolder", f"{name}.exe") for name in rig.PROGRAMS})
         self.assertEqual(sorted(row[0] for row in table("Icon")),
                          sorted(f"{n}.exe" for n in rig.PROGRAMS))
-        conditions = [tuple(row) for row in table("LaunchCondition")]
-        self.assertEqual(conditions, [X86_ONLY] if rig.ARCH == "x86" else [])
+        # Programs and Features shows the programs' icon and offers no "Change".
+        self.assertEqual((properties["ARPPRODUCTICON"], properties["ARPNOMODIFY"]),
+                         ("brannostelwin.exe", "1"))
+        conditions = {tuple(row) for row in table("LaunchCondition")}
+        self.assertEqual(conditions, {DOWNGRADE} | ({X86_ONLY} if rig.ARCH == "x86" else set()))
+        # Related products: older ones replaced, newer ones only detected.
+        upgrades = {tuple(row[1:5]) for row in table("Upgrade")}
+        self.assertEqual(upgrades, {("", rig.VERSION, "", "1"), (rig.VERSION, "", "", "2")})
 
 
 class InstallRoundTrip(unittest.TestCase):
@@ -99,6 +131,61 @@ class InstallRoundTrip(unittest.TestCase):
                          (0, [(5, rig.cm_command(b"C:\\zel.cmp"))]))
 
         self.assertEqual(msiexec("/x"), 0)
+        self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
+        self.assertEqual(set(rig.drive_files()) - before, set(), "files or shortcuts left behind")
+
+
+class Upgrades(unittest.TestCase):
+    """The shipped package, then the next release over it, then the shipped
+    one again as a rollback, then removal, in the package prefix."""
+
+    @classmethod
+    def setUpClass(cls):
+        rig.ensure_prefix()
+
+    @classmethod
+    def tearDownClass(cls):
+        rig.stop()
+
+    def installed(self):
+        return {name: (INSTALLED / f"{name}.exe").read_bytes() for name in rig.PROGRAMS}
+
+    def test_upgrade_rollback_remove(self):
+        before = set(rig.drive_files())
+        major, minor, patch, _ = map(int, rig.VERSION.split("."))
+        next_version = f"{major}.{minor}.{patch + 1}.0"  # what the next release is numbered
+        with rig.scratch() as folder:
+            # The next release's programs differ in their bytes, so that its
+            # files can be told from the shipped ones.
+            next_programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"next release"
+                             for name in rig.PROGRAMS}
+            for name, data in next_programs.items():
+                (folder / f"{name}.exe").write_bytes(data)
+            next_msi = rig.package(version=next_version, folder=folder)
+            pack(next_version, folder, next_msi)
+
+            self.assertEqual(msiexec("/i"), 0)
+            self.assertEqual([e["DisplayVersion"] for e in uninstall_entries()], [rig.VERSION])
+
+            self.assertEqual(msiexec("/i", next_msi), 0, "the next release was not installed")
+            entries = uninstall_entries()
+            self.assertEqual([(e["DisplayVersion"], e["NoModify"]) for e in entries],
+                             [(next_version, "0x1")], "not one entry, of the next release")
+            self.assertEqual(self.installed(), next_programs)
+            links = shortcuts()
+            for name in rig.PROGRAMS:
+                self.assertTrue(mentions(links[name].read_bytes(),
+                                         f"C:\\Program Files\\Brannostel\\{name}.exe"))
+            self.assertEqual(rig.dial(INSTALLED / "brannostelxp.exe")[0], 0)
+
+            # The rollback is refused and changes nothing.
+            files = rig.drive_files()
+            self.assertNotEqual(msiexec("/i"), 0, "an older version was installed over a newer one")
+            self.assertEqual(uninstall_entries(), entries)
+            self.assertEqual(rig.drive_files(), files)
+
+            self.assertEqual(msiexec("/x", next_msi), 0)
+        self.assertEqual(uninstall_entries(), [])
         self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
         self.assertEqual(set(rig.drive_files()) - before, set(), "files or shortcuts left behind")
 

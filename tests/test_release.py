@@ -9,7 +9,7 @@ import unittest
 
 import rig
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
+ROOT = rig.SOURCE
 PROGRAMS = [f"{name}.exe" for name in rig.PROGRAMS]
 TOOLCHAINS = {"x86": "i686-w64-mingw32.cmake", "x64": "x86_64-w64-mingw32.cmake"}
 
