@@ -11,13 +11,20 @@ cd "$(dirname "$0")"
 rm -rf dist
 . ./install-and-build.sh
 
-# With BRANNOSTEL_SIGN_CERT and BRANNOSTEL_SIGN_KEY: sign the programs, pack
-# the signed programs again, sign the packages. Without them, nothing changes.
-if [ -n "${BRANNOSTEL_SIGN_CERT:-}${BRANNOSTEL_SIGN_KEY:-}" ]; then
-  ./sign.sh dist/*/*.exe
-  for arch in x86 x64; do cmake --build "build/$arch" --target msi; done
-  ./sign.sh dist/*.msi
-  echo "Signed: $(cd dist && echo */*.exe *.msi)"
+# With BRANNOSTEL_SIGN_CERT and BRANNOSTEL_SIGN_KEY (and, optionally,
+# BRANNOSTEL_SIGN_TIMESTAMP_URL): sign the programs, pack the signed programs
+# again, sign the packages. Without them, nothing changes. If any signing
+# fails, dist/ goes: no half-signed release is left behind.
+if [ -n "${BRANNOSTEL_SIGN_CERT:-}${BRANNOSTEL_SIGN_KEY:-}${BRANNOSTEL_SIGN_TIMESTAMP_URL:-}" ]; then
+  if ! { ./sign.sh dist/*/*.exe &&
+         cmake --build build/x86 --target msi >/dev/null &&
+         cmake --build build/x64 --target msi >/dev/null &&
+         ./sign.sh dist/*.msi; }; then
+    rm -rf dist
+    echo "build.sh: signing failed, so dist/ was removed; nothing half-signed is left" >&2
+    exit 1
+  fi
+  echo "Signed${BRANNOSTEL_SIGN_TIMESTAMP_URL:+ and timestamped}: $(cd dist && echo */*.exe *.msi)"
 fi
 (cd dist && sha256sum -- */*.exe *.msi >SHA256SUMS)
 

@@ -1,13 +1,17 @@
 """What a release needs beyond working programs: the same bytes from every
-clean build, and signatures that verify without disturbing the programs."""
+clean build, and signatures that verify without disturbing the programs, and
+with a timestamp, still verify once the certificate has expired."""
 import os
 import pathlib
 import shutil
+import socket
 import subprocess
 import sys
+import time
 import unittest
 
 import rig
+import tsa
 
 ROOT = rig.SOURCE
 PROGRAMS = [f"{name}.exe" for name in rig.PROGRAMS]
@@ -42,48 +46,89 @@ class Reproducible(unittest.TestCase):
 
 
 class Signing(unittest.TestCase):
+    """sign.sh on copies of this architecture's programs and package, laid out
+    as dist/ is, with a throwaway certificate valid for two days."""
+
+    def setUp(self):
+        self.scratch = self.enterContext(rig.scratch())
+        self.cert, self.key = self.scratch / "cert.pem", self.scratch / "key.pem"
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-keyout", self.key, "-out", self.cert, "-subj", "/CN=Brannostel test signer",
+                        "-addext", "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
+        signed = self.scratch / "signed"
+        (signed / rig.ARCH).mkdir(parents=True)
+        self.originals = [rig.DIST / name for name in PROGRAMS] + [rig.package()]
+        self.files = [pathlib.Path(shutil.copy2(file, signed / file.relative_to(rig.DIST_ROOT)))
+                      for file in self.originals]
+        self.signed_root = signed
+
+    def sign(self, **extra):
+        env = {**os.environ, "BRANNOSTEL_SIGN_CERT": str(self.cert),
+               "BRANNOSTEL_SIGN_KEY": str(self.key), **extra}
+        return subprocess.run([ROOT / "sign.sh", *self.files], env=env, capture_output=True,
+                              text=True)
+
+    def verify(self, file, timestamp_root=None, at=None):
+        command = ["osslsigncode", "verify", "-CAfile", self.cert, "-in", file]
+        command += ["-TSA-CAfile", timestamp_root] if timestamp_root else []
+        command += ["-time", str(at)] if at else []
+        return subprocess.run(command, capture_output=True, text=True)
+
     def test_sign_and_verify(self):
-        with rig.scratch() as scratch:
-            cert, key = scratch / "cert.pem", scratch / "key.pem"
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                            "-keyout", key, "-out", cert, "-subj", "/CN=Brannostel test signer",
-                            "-addext", "extendedKeyUsage=codeSigning"],
-                           check=True, capture_output=True)
-            # Laid out as dist/ is: the programs in their architecture's folder.
-            signed = scratch / "signed"
-            (signed / rig.ARCH).mkdir(parents=True)
-            originals = [rig.DIST / name for name in PROGRAMS] + [rig.package()]
-            files = [pathlib.Path(shutil.copy2(file, signed / file.relative_to(rig.DIST_ROOT)))
-                     for file in originals]
-            env = {**os.environ, "BRANNOSTEL_SIGN_CERT": str(cert), "BRANNOSTEL_SIGN_KEY": str(key)}
-            # Twice: a build run again over signed files signs them afresh.
-            for _ in range(2):
-                subprocess.run([ROOT / "sign.sh", *files], env=env, check=True)
-            for file, original in zip(files, originals):
-                with self.subTest(file.name):
-                    self.assertNotEqual(file.read_bytes(), original.read_bytes())
-                    verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", file],
-                                            capture_output=True, text=True)
-                    self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
-                    self.assertIn("Number of verified signatures: 1", verify.stdout)
-            # The signed programs still carry what the unsigned ones must.
-            checks = subprocess.run([sys.executable, "-m", "unittest", "test_pe"],
-                                    cwd=pathlib.Path(__file__).parent, capture_output=True,
-                                    text=True, env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(signed)})
-            self.assertEqual(checks.returncode, 0, checks.stderr)
+        # Three days on, the certificate has expired: only a timestamped
+        # signature still verifies, by the time the authority vouched for.
+        later = int(time.time()) + 3 * 86400
+        with rig.scratch() as folder, tsa.authority(folder) as (url, root):
+            # (case, extra environment, verifies after the certificate expired)
+            for case, extra, verifies_later in [
+                ("without a timestamp", {}, False),
+                ("with a timestamp", {"BRANNOSTEL_SIGN_TIMESTAMP_URL": url}, True),
+            ]:
+                # Twice: a build run again over signed files signs them afresh.
+                for _ in range(2):
+                    result = self.sign(**extra)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                for file, original in zip(self.files, self.originals):
+                    with self.subTest(case, file=file.name):
+                        self.assertNotEqual(file.read_bytes(), original.read_bytes())
+                        now = self.verify(file, root)
+                        self.assertEqual(now.returncode, 0, now.stdout + now.stderr)
+                        self.assertIn("Number of verified signatures: 1", now.stdout)
+                        self.assertEqual("Timestamp Server Signature verification: ok" in now.stdout,
+                                         verifies_later)
+                        self.assertEqual(self.verify(file, root, at=later).returncode == 0,
+                                         verifies_later)
+        # The signed programs still carry what the unsigned ones must.
+        checks = subprocess.run([sys.executable, "-m", "unittest", "test_pe"],
+                                cwd=pathlib.Path(__file__).parent, capture_output=True, text=True,
+                                env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(self.signed_root)})
+        self.assertEqual(checks.returncode, 0, checks.stderr)
+
+    def test_timestamp_server_not_answering(self):
+        with socket.socket() as probe:  # a port nothing listens on
+            probe.bind(("127.0.0.1", 0))
+            url = f"http://127.0.0.1:{probe.getsockname()[1]}/"
+        result = self.sign(BRANNOSTEL_SIGN_TIMESTAMP_URL=url)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+        self.assertIn(f"the timestamp server {url} gave no timestamp", result.stderr)
+        # Nothing half-signed: every file as it was, nothing left beside them.
+        for file, original in zip(self.files, self.originals):
+            self.assertEqual(file.read_bytes(), original.read_bytes(), file.name)
+        self.assertEqual(sorted(p.name for p in self.signed_root.rglob("*") if p.is_file()),
+                         sorted(f.name for f in self.files))
 
     def test_unsigned_without_both(self):
-        with rig.scratch() as scratch:
-            file = shutil.copy2(rig.DIST / PROGRAMS[0], scratch)
-            base = {k: v for k, v in os.environ.items() if not k.startswith("BRANNOSTEL_SIGN")}
-            # (what is given, exit status): neither is an unsigned build, one alone a mistake
-            for given, status in (({}, 0), ({"BRANNOSTEL_SIGN_CERT": "cert.pem"}, 1)):
-                with self.subTest(given=given):
-                    result = subprocess.run([ROOT / "sign.sh", file], capture_output=True,
-                                            env={**base, **given})
-                    self.assertEqual(result.returncode, status, result.stderr)
-                    self.assertEqual(pathlib.Path(file).read_bytes(),
-                                     (rig.DIST / PROGRAMS[0]).read_bytes())
+        file = self.files[0]
+        base = {k: v for k, v in os.environ.items() if not k.startswith("BRANNOSTEL_SIGN")}
+        # (what is given, exit status): nothing is an unsigned build; a part alone, a mistake
+        for given, status in (({}, 0), ({"BRANNOSTEL_SIGN_CERT": "cert.pem"}, 1),
+                              ({"BRANNOSTEL_SIGN_TIMESTAMP_URL": "http://127.0.0.1:1/"}, 1)):
+            with self.subTest(given=given):
+                result = subprocess.run([ROOT / "sign.sh", file], capture_output=True,
+                                        env={**base, **given})
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertEqual(file.read_bytes(), self.originals[0].read_bytes())
 
 
 if __name__ == "__main__":
