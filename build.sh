@@ -15,13 +15,18 @@ rm -rf dist
 # BRANNOSTEL_SIGN_TIMESTAMP_URL): sign the programs, pack the signed programs
 # again, sign the packages. Without them, nothing changes. If any signing
 # fails, dist/ goes: no half-signed release is left behind.
+sign_release() {
+  ./sign.sh dist/*/*.exe &&
+    cmake --build build/x86 --target msi &&
+    cmake --build build/x64 --target msi &&
+    ./sign.sh dist/*.msi
+}
 if [ -n "${BRANNOSTEL_SIGN_CERT:-}${BRANNOSTEL_SIGN_KEY:-}${BRANNOSTEL_SIGN_TIMESTAMP_URL:-}" ]; then
-  if ! { ./sign.sh dist/*/*.exe &&
-         cmake --build build/x86 --target msi >/dev/null &&
-         cmake --build build/x64 --target msi >/dev/null &&
-         ./sign.sh dist/*.msi; }; then
+  if ! failure=$(sign_release 2>&1 >/dev/null); then
     rm -rf dist
-    echo "build.sh: signing failed, so dist/ was removed; nothing half-signed is left" >&2
+    failure=${failure%%$'\n'*}
+    failure=${failure#sign.sh: }
+    echo "build.sh: ${failure%; no file was changed}; dist/ removed, so nothing half-signed is left" >&2
     exit 1
   fi
   echo "Signed${BRANNOSTEL_SIGN_TIMESTAMP_URL:+ and timestamped}: $(cd dist && echo */*.exe *.msi)"
