@@ -16,7 +16,7 @@ PROGRAM_FILES = {"x86": "ProgramFilesFolder", "x64": "ProgramFiles64Folder"}
 INSTALLED = rig.PREFIX / "drive_c" / "Program Files" / "Brannostel"
 PRODUCT = "Brannostel dial-up launchers"
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-DOWNGRADE = ("NOT WIX_DOWNGRADE_DETECTED", f"A newer version of [ProductName] is already "
+DOWNGRADE = ("NOT WIX_DOWNGRADE_DETECTED", "A newer version of [ProductName] is already "
              "installed. Remove it first to install this older one.")
 X86_ONLY = ("NOT VersionNT64", "This package is for 32-bit Windows. On 64-bit Windows, install "
             f"{rig.package('x64').name} instead.")
