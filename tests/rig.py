@@ -88,10 +88,23 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
+def loader_for(program):
+    """The loader for a program file: the 32-bit one for an x86 program, also
+    in a 64-bit prefix (as Wine's own launcher does); the prefix's own for
+    anything else, such as Wine's builtin programs."""
+    path = pathlib.Path(program)
+    if path.is_file():
+        image = path.read_bytes()[:4096]
+        header = int.from_bytes(image[0x3C:0x40], "little")
+        if image[header + 4:header + 6] == b"\x4c\x01":  # IMAGE_FILE_MACHINE_I386
+            return archs.LOADERS["x86"]
+    return LOADER
+
+
 def start(program, args=(), env=None, trace=False):
     """Starts a program under Wine; returns the Popen (with its stderr piped
     when trace is set)."""
-    return subprocess.Popen([LOADER, str(program), *args], env=wine_env(env),
+    return subprocess.Popen([loader_for(program), str(program), *args], env=wine_env(env),
                             stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
 
