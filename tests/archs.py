@@ -16,6 +16,7 @@ import sys
 
 ARCHS = ("x86", "x64")
 LOADERS = {"x86": "/usr/lib/wine/wine", "x64": "/usr/lib/wine/wine64"}
+PREFIX_KINDS = {"x86": "win32", "x64": "win64"}  # each one's WINEARCH
 PACKAGES = {"x86": "wine32:i386", "x64": "wine64"}
 BITS = {"x86": "32-bit", "x64": "64-bit"}
 
@@ -46,6 +47,14 @@ def unavailable(arch):
     except subprocess.SubprocessError as error:
         return f"{loader} --version failed ({error})"
     return None
+
+
+def skip_unless_runnable(arch):
+    """Ends a CTest test as skipped (77), saying why, where arch cannot run."""
+    reason = unavailable(arch)
+    if reason:
+        print(f"skipped: {arch} behaviour: {reason}")
+        sys.exit(77)
 
 
 if __name__ == "__main__":

@@ -7,10 +7,7 @@ import archs
 import rig
 
 if __name__ == "__main__":
-    reason = archs.unavailable(rig.ARCH)
-    if reason:
-        print(f"skipped: {rig.ARCH} behaviour: {reason}")
-        sys.exit(77)
+    archs.skip_unless_runnable(rig.ARCH)
     if sys.argv[1] == "setup":
         rig.ensure_prefix()
     else:

@@ -47,7 +47,7 @@ def wine_env(extra=None):
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": str(PREFIX),
-        "WINEARCH": {"x86": "win32", "x64": "win64"}[ARCH],
+        "WINEARCH": archs.PREFIX_KINDS[ARCH],
         "WINELOADER": LOADER,
         "WINEDEBUG": "-all",
         # Our stand-in dial dialog over Wine's builtin; no menu entries in the

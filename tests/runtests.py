@@ -10,14 +10,9 @@ import unittest
 
 import archs
 
-SKIPPED = 77
-
 if __name__ == "__main__":
     args = sys.argv[1:]
     while args[0] == "--needs":
-        reason = archs.unavailable(args[1])
-        if reason:
-            print(f"skipped: {args[1]} behaviour: {reason}")
-            sys.exit(SKIPPED)
+        archs.skip_unless_runnable(args[1])
         args = args[2:]
     unittest.main(module=None, argv=[sys.argv[0], "-v", *args])
