@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the x86 test guest into the folder $1: a Debian system of this
+# host's release, from the mirror apt already uses, with 32-bit and 64-bit
+# Wine and what the tests run there; its disk image (disk.img), kernel
+# (vmlinuz) and initrd (initrd.img). Needs root (debootstrap, chroot).
+# guest.py calls it and keeps the result; nothing here is read at run time
+# but those three files.
+set -euo pipefail
+
+out=$1
+here=$(cd "$(dirname "$0")" && pwd)
+suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+mirror=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT)' |
+           awk -v suite="$suite" '$2 == suite && $3 == "main" { print $1; exit }')
+if [ -z "$mirror" ]; then
+  echo "build-image.sh: apt has no source for $suite main to build the guest from" >&2
+  exit 1
+fi
+# What the tests run in the guest: Wine of both architectures, Python for the
+# rig, wixl for the upgrade test's next release; and what its init uses.
+packages=(linux-image-amd64 kmod iproute2 python3 wine wine32:i386 wine64 wixl)
+
+root=$out/root
+cleanup() {
+  for fs in proc sys dev; do umount -l "$root/$fs" 2>/dev/null || true; done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+mkdir -p "$root"
+
+debootstrap --variant=minbase --arch=amd64 "$suite" "$root" "$mirror" >"$out/debootstrap.log"
+# apt in the guest fetches as apt here does: the same checks and proxies.
+apt-config dump | grep -E '^Acquire::(Check-Valid-Until|Check-Date|https?::Proxy) ' \
+  >"$root/etc/apt/apt.conf.d/00as-on-host" || true
+for fs in proc sys dev; do mount --bind "/$fs" "$root/$fs"; done
+chroot "$root" dpkg --add-architecture i386
+chroot "$root" apt-get update -qq
+# The i386 packages' install scripts cannot run in this chroot where the host
+# cannot run 32-bit programs ("Exec format error"); what they would update is
+# of no use to the tests.
+DEBIAN_FRONTEND=noninteractive chroot "$root" \
+  apt-get install -y -qq --no-install-recommends "${packages[@]}" >"$out/apt.log" 2>&1 || {
+    tail -n 20 "$out/apt.log" >&2
+    exit 1
+  }
+chroot "$root" apt-get clean
+for fs in proc sys dev; do umount -l "$root/$fs"; done
+
+install -m 755 "$here/init" "$root/sbin/brannostel-init"
+echo brannostel-guest >"$root/etc/hostname"
+cp "$(ls "$root"/boot/vmlinuz-* | tail -n 1)" "$out/vmlinuz"
+cp "$(ls "$root"/boot/initrd.img-* | tail -n 1)" "$out/initrd.img"
+# Room beside the system for the Wine prefixes the tests make; the file is
+# sparse, so only what is used takes disk here.
+mke2fs -q -t ext4 -d "$root" -L brannostel "$out/disk.img" 8G >/dev/null
