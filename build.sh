@@ -3,7 +3,8 @@
 # each architecture in dist/x86 and dist/x64, one MSI per architecture,
 # signed when a certificate is given, and SHA256SUMS), then shows the
 # programs at work under Wine with the test stand-ins, for each architecture
-# this machine can run.
+# (x86 in the emulated test guest where this machine cannot run 32-bit
+# programs; it is built here once, like the packages).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -35,4 +36,5 @@ fi
 
 echo
 (cd dist && ls -l -- */*.exe *.msi SHA256SUMS)
+"$PYTHON" tests/guest_fixture.py image
 for arch in x86 x64; do cmake --build "build/$arch" --target demo; done

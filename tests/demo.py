@@ -45,10 +45,14 @@ def show_connection_manager():
 
 
 if __name__ == "__main__":
-    reason = archs.unavailable(rig.ARCH)
+    where, reason = archs.place(rig.ARCH)
     if reason:
         print(f"\n{rig.ARCH} programs not shown: {reason}")
         sys.exit(0)
+    if where == "guest":
+        print(f"\nThis machine cannot run 32-bit programs: showing the {rig.ARCH} programs "
+              "in the emulated x86 test guest")
+        sys.exit(archs.run_in_guest(sys.argv))
     print(f"\nRunning the {rig.ARCH} programs in the Wine prefix {rig.PREFIX} ...")
     try:
         rig.ensure_prefix()

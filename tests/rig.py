@@ -8,7 +8,9 @@ CTest passes the architecture and the folders in the environment:
   BRANNOSTEL_DIST_ROOT  dist/: a folder of programs per architecture, the packages
   BRANNOSTEL_BUILD      this architecture's build tree (stand-ins, prefix)
   BRANNOSTEL_VERSION    the version the build gives the packages
-  BRANNOSTEL_PREFIX     another Wine prefix to use (default: one in the build tree)
+  BRANNOSTEL_PREFIX_NAME  another Wine prefix of the build tree to use (default: wineprefix)
+  BRANNOSTEL_PREFIXES   where prefixes are kept instead, a folder per architecture;
+                        set in the x86 test guest, whose own disk keeps them
 """
 import contextlib
 import os
@@ -25,7 +27,8 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 DIST_ROOT = pathlib.Path(os.environ.get("BRANNOSTEL_DIST_ROOT", "dist")).resolve()
 DIST = DIST_ROOT / ARCH
 BUILD = pathlib.Path(os.environ.get("BRANNOSTEL_BUILD", f"build/{ARCH}")).resolve()
-PREFIX = pathlib.Path(os.environ.get("BRANNOSTEL_PREFIX", BUILD / "wineprefix")).resolve()
+PREFIX = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / ARCH if "BRANNOSTEL_PREFIXES" in os.environ
+          else BUILD) / os.environ.get("BRANNOSTEL_PREFIX_NAME", "wineprefix")
 VERSION = os.environ.get("BRANNOSTEL_VERSION", "1.0.0.1")
 # Called by path, never through /usr/bin/wine: that one prefers the 32-bit
 # loader whenever it is installed, even where it cannot run.
@@ -66,12 +69,17 @@ def quiet(command, check=True):
 def ensure_prefix():
     """Creates the prefix once and (re)installs the stand-ins into it."""
     if not (PREFIX / "system.reg").exists():
+        PREFIX.parent.mkdir(parents=True, exist_ok=True)  # Wine makes the prefix, not its folder
         quiet([LOADER, "wineboot", "-i"])
         quiet([WINESERVER, "-w"])
         # What the relay trace shows when a test turns it on: the closing of
         # handles and the calls into the shell.
         quiet([LOADER, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
                "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
+    # One wineserver for all the runs until stop(): started afresh for each,
+    # it would load and save the whole registry every time (seconds each
+    # under emulation).
+    quiet([WINESERVER, "-p"], check=False)  # fails where one runs already
     # The prefix's own architecture's system folder, in either kind of prefix.
     shutil.copy2(BUILD / "tests" / "rasdlg.dll", PREFIX / "drive_c/windows/system32/rasdlg.dll")
     folder = PREFIX / "drive_c" / "Program Files" / "CM Stand In"

@@ -1,5 +1,5 @@
 """The MSI of each architecture: its tables as built, a silent install, use
-and removal in a Wine prefix of its own (BRANNOSTEL_PREFIX, set by CTest),
+and removal in a Wine prefix of its own (BRANNOSTEL_PREFIX_NAME, set by CTest),
 an upgrade and a refused rollback there, and the x86 package's refusal of
 64-bit Windows."""
 import shutil
