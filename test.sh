@@ -12,7 +12,8 @@ cd "$(dirname "$0")"
 "$PYTHON" tests/archs.py
 "$PYTHON" tests/guest_fixture.py image
 # Whatever happens, leave no wineserver behind to keep anyone waiting, and
-# no guest of this run's.
+# no guest that this run booted.
+export BRANNOSTEL_RUN_ID=$$
 # (A prefix whose wineserver has already ended is fine: hence || true.)
 trap 'for prefix in build/*/wineprefix build/*/msiprefix; do
         if [ -d "$prefix" ]; then

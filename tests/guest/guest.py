@@ -9,7 +9,9 @@ image unchanged: what the guest writes (Wine prefixes, scratch files) stays
 on its own disk and is gone at power-off.
 
 While up, a guest belongs to one run folder (build/guest): its qemu's id,
-console and job queue are kept there. Only that qemu is ever stopped.
+console and job queue are kept there. It also belongs to the run that booted
+it (BRANNOSTEL_RUN_ID, which test.sh sets to its own id): only that run
+stops it, and only that qemu is ever stopped.
 
   guest.py image          builds the guest if there is none (root)
   guest.py start | stop   boots or stops the run folder's guest (CTest's fixture)
@@ -39,6 +41,8 @@ BOOT_LIMIT = 300
 # The agent shows it is alive every second or two; this long without a sign,
 # the guest counts as hung and is stopped.
 HANG_LIMIT = 120
+# The run this process belongs to ("" outside test.sh).
+RUN_ID = os.environ.get("BRANNOSTEL_RUN_ID", "")
 # Set by the agent for every job it runs.
 INSIDE = os.environ.get("BRANNOSTEL_IN_GUEST") == "1"
 # What a job is given of the caller's environment.
@@ -143,6 +147,7 @@ def boot():
             qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                     start_new_session=True)
         (RUN / "qemu.pid").write_text(str(qemu.pid))
+        (RUN / "owner").write_text(RUN_ID)
         deadline = time.monotonic() + BOOT_LIMIT
         while not (RUN / "ready").exists():
             if qemu.poll() is not None:
@@ -163,10 +168,14 @@ def kill(pid):
 
 
 def stop():
-    """Powers the run folder's guest off (its qemu is killed if it does not
-    end within 30 s); returns whether one was up."""
+    """Powers off the run folder's guest if this run booted it (its qemu is
+    killed if it does not end within 30 s); returns whether it did."""
     pid = running()
     if pid is None:
+        return False
+    owner = (RUN / "owner").read_text()
+    if owner != RUN_ID:
+        print(f"guest: the guest up belongs to another run ({owner or 'by hand'}); left running")
         return False
     (RUN / "poweroff").write_text("")
     deadline = time.monotonic() + 30
