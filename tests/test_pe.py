@@ -31,11 +31,47 @@ PROGRAMS = {
 }
 
 
-# Each architecture's machine, optional-header kind (PE32 or PE32+) and
-# oldest Windows: XP (5.1) on x86, XP x64 / Server 2003 (5.2) on x64.
-HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1)),
-           "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, (5, 2))}
-TERMINAL_SERVER_AWARE = 0x8000
+# Every function a program may import, with the evidence that the oldest
+# Windows each build supports exports it: XP on x86, XP x64 / Server 2003 on
+# x64. "docs": Microsoft's Win32 documentation gives Windows 2000 or XP as
+# the minimum supported client. "ReactOS": in ReactOS's export list for the
+# DLL (dll/win32/DLL/DLL.spec), which follows Server 2003 (NT 5.2), with no
+# restriction to later versions (-version=0x600+). A new import fails
+# test_imports_on_oldest_windows until it is added here with its evidence.
+BOTH, X86, X64 = {"x86", "x64"}, {"x86"}, {"x64"}
+IMPORT_ALLOWLIST = [
+    # (DLL, functions, architectures, evidence)
+    ("KERNEL32.DLL", "DeleteCriticalSection EnterCriticalSection InitializeCriticalSection "
+     "LeaveCriticalSection GetLastError GetStartupInfoA GlobalAlloc GlobalFree SetErrorMode "
+     "SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery", BOTH,
+     "docs: Windows 2000 / XP; ReactOS kernel32.spec"),
+    ("KERNEL32.DLL", "FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA", X86,
+     "docs: Windows 2000 / XP; ReactOS kernel32.spec"),
+    ("KERNEL32.DLL", "__C_specific_handler", X64,
+     "ReactOS kernel32.spec: -arch=x86_64, forwarded to ntdll"),
+    ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
+     "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
+     "strlen strncmp vfprintf", BOTH, "ReactOS msvcrt.spec"),
+    ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
+     "ReactOS msvcrt.spec (the __p__ ones -arch=i386)"),
+    ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt.spec"),
+    ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey", BOTH, "docs: Windows 2000"),
+    ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
+    ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),
+]
+ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
+           if rig.ARCH in archs for function in functions.split()}
+
+# Each architecture's machine, optional-header kind (PE32 or PE32+), oldest
+# Windows (XP, 5.1, on x86; XP x64 / Server 2003, 5.2, on x64), DLL
+# characteristics (ASLR, DEP, terminal-server aware, and on x64 high-entropy
+# ASLR) and load-configuration size (as each oldest Windows defines it).
+HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1), 0x8140, 64),
+           "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, (5, 2),
+                   0x8160, 112)}
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+# DependentLoadFlags: the program's imports from System32 only.
+DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
 
 
 def version_strings(name):
@@ -78,7 +114,7 @@ class ProgramFiles(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(name):
                 pe, _ = load(name)
-                machine, magic, oldest_windows = HEADERS[rig.ARCH]
+                machine, magic, oldest_windows, characteristics, config_size = HEADERS[rig.ARCH]
                 header = pe.OPTIONAL_HEADER
                 self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
                 self.assertEqual(header.Magic, magic)
@@ -86,8 +122,18 @@ class ProgramFiles(unittest.TestCase):
                                   header.MinorOperatingSystemVersion), oldest_windows)
                 self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion),
                                  oldest_windows)
-                self.assertTrue(header.DllCharacteristics & TERMINAL_SERVER_AWARE,
-                                "not terminal-server aware")
+                self.assertEqual(hex(header.DllCharacteristics), hex(characteristics))
+                # The load configuration: its size field as the directory says, the
+                # flags in place, every other byte 0 (no SafeSEH table on x86).
+                directory = header.DATA_DIRECTORY[LOAD_CONFIG]
+                self.assertEqual(directory.Size, config_size)
+                config = pe.get_data(directory.VirtualAddress, directory.Size)
+                offsets, flags = DEPENDENT_LOAD_FLAGS
+                expected = bytearray(config_size)
+                expected[0:4] = config_size.to_bytes(4, "little")
+                expected[offsets[rig.ARCH]:offsets[rig.ARCH] + 2] = flags.to_bytes(2, "little")
+                self.assertEqual(config.hex(), expected.hex())
+                self.assertTrue(pe.verify_checksum(), "the header checksum is stale")
                 self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
                                  pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
@@ -109,6 +155,14 @@ class ProgramFiles(unittest.TestCase):
                 # C runtime names may carry a leading underscore.
                 writers = sorted(f for _, f in imports if str(f).lstrip("_").startswith(tuple(WRITERS)))
                 self.assertEqual(writers, [], "can write files or the registry")
+
+    def test_imports_on_oldest_windows(self):
+        for name in PROGRAMS:
+            with self.subTest(name):
+                _, imports = load(name)
+                unknown = sorted(f"{dll} {function}" for dll, function in imports - ALLOWED)
+                self.assertEqual(unknown, [], "imports not shown to exist on the oldest "
+                                 "Windows: add them to IMPORT_ALLOWLIST with the evidence")
 
     def test_icon(self):
         for name in PROGRAMS:
