@@ -32,7 +32,7 @@ if [ -n "${BRANNOSTEL_SIGN_CERT:-}${BRANNOSTEL_SIGN_KEY:-}${BRANNOSTEL_SIGN_TIME
   fi
   echo "Signed${BRANNOSTEL_SIGN_TIMESTAMP_URL:+ and timestamped}: $(cd dist && echo */*.exe *.msi)"
 fi
-(cd dist && sha256sum -- */*.exe *.msi >SHA256SUMS)
+cmake -DDIST=dist -P cmake/sums.cmake
 
 echo
 (cd dist && ls -l -- */*.exe *.msi SHA256SUMS)

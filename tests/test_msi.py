@@ -4,6 +4,7 @@ an upgrade and a refused rollback there, and the x86 package's refusal of
 64-bit Windows."""
 import shutil
 import subprocess
+import sys
 import unittest
 
 import rig
@@ -32,9 +33,8 @@ def table(name, msi=MSI):
 
 def pack(version, programs, msi):
     """Packs the programs in the folder programs at version, as the build does."""
-    subprocess.run(["wixl", "-a", rig.ARCH, "-D", f"Version={version}", "-D", f"Arch={rig.ARCH}",
-                    "-o", str(msi), str(rig.SOURCE / "installer" / "brannostel.wxs")],
-                   cwd=programs, check=True, capture_output=True)
+    subprocess.run([sys.executable, rig.SOURCE / "installer" / "pack.py", version, rig.ARCH,
+                    programs, msi], check=True, capture_output=True)
 
 
 def uninstall_entries():
@@ -163,6 +163,13 @@ class Upgrades(unittest.TestCase):
                 (folder / f"{name}.exe").write_bytes(data)
             next_msi = rig.package(version=next_version, folder=folder)
             pack(next_version, folder, next_msi)
+            # A major upgrade needs a new product code; new content, a new package code.
+            codes = [(dict(row[:2] for row in table("Property", msi))["ProductCode"],
+                      subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
+                                     text=True).stdout.split("Revision number (UUID): ")[1][:38])
+                     for msi in (MSI, next_msi)]
+            self.assertNotEqual(codes[0][0], codes[1][0], "the same product code")
+            self.assertNotEqual(codes[0][1], codes[1][1], "the same package code")
 
             self.assertEqual(msiexec("/i"), 0)
             self.assertEqual([e["DisplayVersion"] for e in uninstall_entries()], [rig.VERSION])

@@ -19,17 +19,24 @@ TOOLCHAINS = {"x86": "i686-w64-mingw32.cmake", "x64": "x86_64-w64-mingw32.cmake"
 
 
 def build(source, build_dir, dist):
+    """This architecture's programs and package, built from scratch into dist
+    and summed as a release is."""
     subprocess.run(["cmake", "-S", source, "-B", build_dir, "-DBUILD_TESTING=OFF",
                     f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/{TOOLCHAINS[rig.ARCH]}",
                     f"-DPython3_EXECUTABLE={sys.executable}", f"-DDIST_ROOT={dist}"],
                    check=True, capture_output=True)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "brannostelxp", "brannostelwin"],
-                   check=True, capture_output=True)
+    subprocess.run(["cmake", "--build", build_dir], check=True, capture_output=True)
+    subprocess.run(["cmake", f"-DDIST={dist}", "-P", source / "cmake" / "sums.cmake"], check=True)
+
+
+def files(folder):
+    return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
 class Reproducible(unittest.TestCase):
     def test_two_clean_builds(self):
-        # Two copies of the source at different paths, built from scratch.
+        # Two copies of the source at different paths, built from scratch at
+        # different times: every file shipped, and the sums, the same bytes.
         with rig.scratch() as scratch:
             dists = []
             for folder in ("one", "second/copy"):
@@ -37,11 +44,14 @@ class Reproducible(unittest.TestCase):
                 shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
                     ".git", "build", "dist", "__pycache__"))
                 build(source, source / "build", source / "dist")
-                dists.append(source / "dist" / rig.ARCH)
-            for name in PROGRAMS:
+                dists.append(files(source / "dist"))
+                time.sleep(1)  # a build time stamped anywhere would differ
+            self.assertEqual(sorted(dists[0]), sorted(dists[1]))
+            self.assertEqual(sorted(dists[0]), sorted([*(f"{rig.ARCH}/{p}" for p in PROGRAMS),
+                                                       rig.package().name, "SHA256SUMS"]))
+            for name, first in dists[0].items():
                 with self.subTest(name):
-                    first, second = ((d / name).read_bytes() for d in dists)
-                    self.assertEqual(first, second, "two clean builds differ")
+                    self.assertEqual(first, dists[1][name], "two clean builds differ")
                     self.assertNotIn(str(scratch).encode(), first, "a build path inside")
 
 

@@ -1,0 +1,105 @@
+"""Packs the programs of one architecture into its MSI, the same bytes from
+the same programs, version and date every time, so that a release can be
+checked against its source:
+
+- the product code is a name-based UUID of the architecture and version:
+  the same for a rebuild, new for every version (as a major upgrade needs);
+- wixl makes a random package code and stamps the build time; both are set
+  here in the summary information: the times to SOURCE_DATE_EPOCH (or else
+  the last commit's time), the package code to a UUID of the package's
+  content, so different content always gets a different code;
+- the programs are packed with that time as their file time.
+
+Usage: pack.py VERSION ARCH PROGRAMS_FOLDER MSI
+"""
+import datetime
+import hashlib
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+
+import olefile
+
+HERE = pathlib.Path(__file__).resolve().parent
+WXS = HERE / "brannostel.wxs"
+PROGRAMS = ("brannostelxp.exe", "brannostelwin.exe")
+# The namespace of this product's codes; never changes.
+NAMESPACE = uuid.UUID("6F0C3B1E-2D4A-5E8F-9A7B-1C2D3E4F5A6B")
+# Summary information properties (Windows Installer's names).
+PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 30, 64
+SUMMARY = "\x05SummaryInformation"
+# Without a date or a commit: 1980-01-01, the earliest a cabinet can hold.
+FALLBACK_EPOCH = 315532800
+
+
+def release_time():
+    """Seconds since 1970: SOURCE_DATE_EPOCH, or the last commit's time."""
+    if "SOURCE_DATE_EPOCH" in os.environ:
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    commit = subprocess.run(["git", "-C", str(HERE), "log", "-1", "--format=%ct"],
+                            capture_output=True, text=True)
+    return int(commit.stdout) if commit.returncode == 0 and commit.stdout.strip() else FALLBACK_EPOCH
+
+
+def summary_offsets(stream):
+    """Where each property's value starts in a summary information stream
+    (a one-section property set): {property id: (type, offset)}."""
+    # Header: byte order, version, system, class id, section count; then the
+    # first section's format id and offset.
+    (section,) = struct.unpack_from("<I", stream, 28 + 16)
+    _, count = struct.unpack_from("<II", stream, section)
+    offsets = {}
+    for i in range(count):
+        pid, offset = struct.unpack_from("<II", stream, section + 8 + 8 * i)
+        (kind,) = struct.unpack_from("<I", stream, section + offset)
+        offsets[pid] = (kind, section + offset + 4)
+    return offsets
+
+
+def set_summary(msi, package_code, seconds):
+    """Overwrites, in place, the package code (a GUID of the same length as
+    wixl's) and the creation and last-saved times."""
+    ole = olefile.OleFileIO(str(msi), write_mode=True)
+    stream = bytearray(ole.openstream(SUMMARY).read())
+    offsets = summary_offsets(stream)
+    kind, at = offsets[PID_REVNUMBER]
+    length = struct.unpack_from("<I", stream, at)[0]
+    code = f"{{{str(package_code).upper()}}}".encode() + b"\0"
+    assert kind == VT_LPSTR and length == len(code), "not a package code where one should be"
+    stream[at + 4:at + 4 + length] = code
+    # FILETIME: 100-nanosecond steps since 1601.
+    since_1601 = seconds - int(datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
+                               .timestamp())
+    for pid in (PID_CREATE_DTM, PID_LASTSAVE_DTM):
+        kind, at = offsets[pid]
+        assert kind == VT_FILETIME
+        struct.pack_into("<Q", stream, at, since_1601 * 10_000_000)
+    ole.write_stream(SUMMARY, bytes(stream))
+    ole.close()
+
+
+def pack(version, arch, programs, msi):
+    seconds = release_time()
+    product_code = uuid.uuid5(NAMESPACE, f"product {arch} {version}")
+    with tempfile.TemporaryDirectory() as staging:
+        for name in PROGRAMS:
+            shutil.copyfile(pathlib.Path(programs) / name, pathlib.Path(staging) / name)
+            os.utime(pathlib.Path(staging) / name, (seconds, seconds))
+        subprocess.run(["wixl", "-a", arch, "-D", f"Version={version}", "-D", f"Arch={arch}",
+                        "-D", f"ProductCode={product_code}", "-o", str(msi), str(WXS)],
+                       cwd=staging, check=True)
+    # The package code is a UUID of everything else: set it to a fixed value
+    # first, so that only the content decides it.
+    set_summary(msi, uuid.UUID(int=0), seconds)
+    content = hashlib.sha256(pathlib.Path(msi).read_bytes()).digest()
+    set_summary(msi, uuid.UUID(bytes=content[:16], version=5), seconds)
+
+
+if __name__ == "__main__":
+    pack(*sys.argv[1:])
