@@ -17,7 +17,7 @@ constexpr char kMappingsKey[] = "Software\\Microsoft\\Connection Manager\\Mappin
 class OpenedKey {
  public:
   // The key at path under hive, opened to query values; empty if it cannot be.
-  static OpenedKey Open(HKEY hive, const char* path) {
+  [[nodiscard]] static OpenedKey Open(HKEY hive, const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
       return OpenedKey(nullptr);
@@ -25,30 +25,35 @@ class OpenedKey {
     return OpenedKey(key);
   }
 
-  OpenedKey(OpenedKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+  OpenedKey(OpenedKey&& other) noexcept : key_(other.Release()) {}
+  // The key this owner held is closed at once, not when the other goes.
   OpenedKey& operator=(OpenedKey&& other) noexcept {
-    std::swap(key_, other.key_);
+    Reset(other.Release());
     return *this;
   }
   OpenedKey(const OpenedKey&) = delete;
   OpenedKey& operator=(const OpenedKey&) = delete;
-  ~OpenedKey() {
-    if (key_ != nullptr) {
-      RegCloseKey(key_);
-    }
-  }
+  ~OpenedKey() { Reset(nullptr); }
 
-  explicit operator bool() const { return key_ != nullptr; }
-  HKEY Get() const { return key_; }
+  [[nodiscard]] explicit operator bool() const { return key_ != nullptr; }
+  [[nodiscard]] HKEY Get() const { return key_; }
 
  private:
   explicit OpenedKey(HKEY key) : key_(key) {}
+
+  HKEY Release() { return std::exchange(key_, nullptr); }
+  void Reset(HKEY key) {
+    if (key_ != nullptr && key_ != key) {
+      RegCloseKey(key_);
+    }
+    key_ = key;
+  }
 
   HKEY key_;
 };
 
 // Reads a value (null name: the default value) as text, whatever its type.
-bool QueryText(const OpenedKey& key, const char* name, char (&text)[MAX_PATH]) {
+[[nodiscard]] bool QueryText(const OpenedKey& key, const char* name, char (&text)[MAX_PATH]) {
   DWORD size = sizeof text;
   if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
       ERROR_SUCCESS) {

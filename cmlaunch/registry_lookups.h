@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-// The two registry lookups of brannostelwin. Each fills a 260-byte buffer with
-// zero-terminated text and returns 0, or returns 1 and starts nothing.
+// The two registry lookups of brannostelwin. Each only reads: it fills a
+// 260-byte buffer with zero-terminated text and returns 0, or returns 1.
 
 // The Connection Manager's executable, from the machine-wide App Paths entry.
-int QueryConnectionManagerPath(char (&path)[MAX_PATH]);
+[[nodiscard]] int QueryConnectionManagerPath(char (&path)[MAX_PATH]);
 
 // The profile mapped to the connection entry name: machine-wide, or per-user
 // when the machine-wide mappings key cannot be opened.
-int QueryProfileMapping(char (&profile)[MAX_PATH]);
+[[nodiscard]] int QueryProfileMapping(char (&profile)[MAX_PATH]);
