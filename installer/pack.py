@@ -42,8 +42,11 @@ def release_time():
     """Seconds since 1970: SOURCE_DATE_EPOCH, or the last commit's time."""
     if "SOURCE_DATE_EPOCH" in os.environ:
         return int(os.environ["SOURCE_DATE_EPOCH"])
-    commit = subprocess.run(["git", "-C", str(HERE), "log", "-1", "--format=%ct"],
-                            capture_output=True, text=True)
+    try:
+        commit = subprocess.run(["git", "-C", str(HERE), "log", "-1", "--format=%ct"],
+                                capture_output=True, text=True)
+    except OSError:  # no Git here
+        return FALLBACK_EPOCH
     return int(commit.stdout) if commit.returncode == 0 and commit.stdout.strip() else FALLBACK_EPOCH
 
 

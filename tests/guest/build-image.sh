@@ -9,7 +9,8 @@ set -euo pipefail
 
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+# shellcheck disable=SC2016 # apt's own placeholders, not the shell's
 mirror=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT)' |
            awk -v suite="$suite" '$2 == suite && $3 == "main" { print $1; exit }')
 if [ -z "$mirror" ]; then
@@ -17,8 +18,9 @@ if [ -z "$mirror" ]; then
   exit 1
 fi
 # What the tests run in the guest: Wine of both architectures, Python for the
-# rig, wixl for the upgrade test's next release; and what its init uses.
-packages=(linux-image-amd64 kmod iproute2 python3 wine wine32:i386 wine64 wixl)
+# rig, wixl and Python's compound-file reader for the upgrade test's next
+# release; and what its init uses.
+packages=(linux-image-amd64 kmod iproute2 python3 python3-olefile wine wine32:i386 wine64 wixl)
 
 root=$out/root
 cleanup() {
@@ -48,8 +50,9 @@ for fs in proc sys dev; do umount -l "$root/$fs"; done
 
 install -m 755 "$here/init" "$root/sbin/brannostel-init"
 echo brannostel-guest >"$root/etc/hostname"
-cp "$(ls "$root"/boot/vmlinuz-* | tail -n 1)" "$out/vmlinuz"
-cp "$(ls "$root"/boot/initrd.img-* | tail -n 1)" "$out/initrd.img"
+kernels=("$root"/boot/vmlinuz-*) initrds=("$root"/boot/initrd.img-*)
+cp "${kernels[-1]}" "$out/vmlinuz"
+cp "${initrds[-1]}" "$out/initrd.img"
 # Room beside the system for the Wine prefixes the tests make; the file is
 # sparse, so only what is used takes disk here.
 mke2fs -q -t ext4 -d "$root" -L brannostel "$out/disk.img" 8G >/dev/null
