@@ -1,21 +1,20 @@
+# shellcheck shell=bash
 # The step build.sh, test.sh and bench/run.sh share, sourced by each of them
-# from the top of the tree: installs what is missing, then builds both
-# architectures, each in its own tree (build/x86, build/x64), with the
-# shipped files in dist/. BUILD_TARGETS names extra targets to build.
+# from the top of the tree: installs what is missing, then configures and
+# builds both architectures with their CMake presets (CMakePresets.json),
+# each in its own tree (build/x86, build/x64), with the shipped files in
+# dist/. BUILD_TARGETS names extra targets to build.
 #
-# It also decides, for every script and for CMake, which Python runs the
-# tests, the demonstration and the benchmark: Debian's, since the PE reader
-# comes as a Debian package (python3-pefile); another python3 first on PATH
-# would not have it.
-PYTHON=/usr/bin/python3
+# It also sets PYTHON, for every script, to the Python the presets give CMake.
 
 ./install-deps.sh
 for arch in x86 x64; do
-  case $arch in x86) triple=i686-w64-mingw32 ;; x64) triple=x86_64-w64-mingw32 ;; esac
-  cmake -S . -B "build/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/$triple.cmake" \
-    -DPython3_EXECUTABLE="$PYTHON" >/dev/null
+  cmake --preset "$arch" >/dev/null
   # shellcheck disable=SC2086 # a list of target names
-  cmake --build "build/$arch" -j "$(nproc)" ${BUILD_TARGETS:+--target all $BUILD_TARGETS}
+  cmake --build --preset "$arch" -j "$(nproc)" ${BUILD_TARGETS:+--target all $BUILD_TARGETS}
 done
-# One ctest run over both trees: ctest --test-dir build
+PYTHON=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' build/x64/CMakeCache.txt)
+export PYTHON
+# One CTest run over both trees (ctest --test-dir build): each tree has its
+# own toolchain, so no CMake project holds both; this file stands above them.
 echo 'subdirs("x86" "x64")' >build/CTestTestfile.cmake

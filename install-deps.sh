@@ -12,7 +12,7 @@ set -euo pipefail
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 python3 python3-pefile python3-olefile wixl msitools osslsigncode openssl
-          clang-format clang-tidy)
+          clang-format clang-tidy shellcheck python3-pyflakes)
 guest_packages=(qemu-system-x86 debootstrap)
 
 missing_of() {

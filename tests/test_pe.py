@@ -74,16 +74,22 @@ LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
 DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
 
 
+def version_fields():
+    """The four fields of the version the build gives: 1.0.0.1 is (1, 0, 0, 1)."""
+    return tuple(int(field) for field in rig.VERSION.split("."))
+
+
 def version_strings(name):
+    text = ", ".join(map(str, version_fields()))  # as "1, 0, 0, 1"
     return {
         "CompanyName": "",
         "FileDescription": f"{name} MFC Application",
-        "FileVersion": "1, 0, 0, 1",
+        "FileVersion": text,
         "InternalName": name,
         "LegalTrademarks": "",
         "OriginalFilename": f"{name}.EXE",
         "ProductName": f"{name} Application",
-        "ProductVersion": "1, 0, 0, 1",
+        "ProductVersion": text,
     }
 
 
@@ -194,11 +200,13 @@ class ProgramFiles(unittest.TestCase):
                 self.assertEqual([(id, [lang for lang, _ in langs]) for id, langs in versions.items()],
                                  [(1, [US_ENGLISH])])
                 fixed = pe.VS_FIXEDFILEINFO[0]
+                major, minor, patch, build = version_fields()
+                high, low = major << 16 | minor, patch << 16 | build
                 self.assertEqual(
                     (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS,
                      fixed.ProductVersionLS, fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS,
                      fixed.FileType, fixed.FileSubtype, fixed.FileDateMS, fixed.FileDateLS),
-                    (0x10000, 1, 0x10000, 1, 0x3F, 0, 0x4, 0x1, 0, 0, 0))
+                    (high, low, high, low, 0x3F, 0, 0x4, 0x1, 0, 0, 0))
                 [string_info] = [i for i in pe.FileInfo[0] if i.Key == b"StringFileInfo"]
                 [table] = string_info.StringTable
                 self.assertEqual(table.LangID, b"040904B0")

@@ -12,19 +12,17 @@ import unittest
 
 import rig
 import tsa
+import wine
 
 ROOT = rig.SOURCE
 PROGRAMS = [f"{name}.exe" for name in rig.PROGRAMS]
-TOOLCHAINS = {"x86": "i686-w64-mingw32.cmake", "x64": "x86_64-w64-mingw32.cmake"}
 
 
 def build(source, build_dir, dist):
     """This architecture's programs and package, built from scratch into dist
-    and summed as a release is."""
-    subprocess.run(["cmake", "-S", source, "-B", build_dir, "-DBUILD_TESTING=OFF",
-                    f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/{TOOLCHAINS[rig.ARCH]}",
-                    f"-DPython3_EXECUTABLE={sys.executable}", f"-DDIST_ROOT={dist}"],
-                   check=True, capture_output=True)
+    with its preset and summed as a release is."""
+    subprocess.run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
+                    f"-DDIST_ROOT={dist}"], cwd=source, check=True, capture_output=True)
     subprocess.run(["cmake", "--build", build_dir], check=True, capture_output=True)
     subprocess.run(["cmake", f"-DDIST={dist}", "-P", source / "cmake" / "sums.cmake"], check=True)
 
@@ -37,7 +35,7 @@ class Reproducible(unittest.TestCase):
     def test_two_clean_builds(self):
         # Two copies of the source at different paths, built from scratch at
         # different times: every file shipped, and the sums, the same bytes.
-        with rig.scratch() as scratch:
+        with wine.scratch() as scratch:
             dists = []
             for folder in ("one", "second/copy"):
                 source = scratch / folder / "src"
@@ -55,12 +53,39 @@ class Reproducible(unittest.TestCase):
                     self.assertNotIn(str(scratch).encode(), first, "a build path inside")
 
 
+class VersionBump(unittest.TestCase):
+    """The README's release procedure: the next version set in project() in
+    CMakeLists.txt, and nothing else, makes programs and a package that pass
+    the checks of the files, with the new version everywhere."""
+
+    def test_next_version(self):
+        major, minor, patch, _ = map(int, rig.VERSION.split("."))
+        next_version = f"{major}.{minor}.{patch + 1}.0"
+        with wine.scratch() as scratch:
+            source = scratch / "src"
+            shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
+                ".git", "build", "dist", "__pycache__"))
+            lists = source / "CMakeLists.txt"
+            text = lists.read_text()
+            lists.write_text(text.replace(f"VERSION {rig.VERSION} ", f"VERSION {next_version} ", 1))
+            self.assertNotEqual(lists.read_text(), text, "no project() version to bump")
+            build(source, source / "build", source / "dist")
+            self.assertTrue(rig.package(version=next_version, folder=source / "dist").exists())
+            # The tests of the files, run as CTest would run them on that tree.
+            checks = subprocess.run(
+                [sys.executable, "-m", "unittest", "test_pe", "test_msi.Package"],
+                cwd=source / "tests", capture_output=True, text=True,
+                env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(source / "dist"),
+                     "BRANNOSTEL_VERSION": next_version, "BRANNOSTEL_BUILD": str(source / "build")})
+            self.assertEqual(checks.returncode, 0, checks.stderr)
+
+
 class Signing(unittest.TestCase):
     """sign.sh on copies of this architecture's programs and package, laid out
     as dist/ is, with a throwaway certificate valid for two days."""
 
     def setUp(self):
-        self.scratch = self.enterContext(rig.scratch())
+        self.scratch = self.enterContext(wine.scratch())
         self.cert, self.key = self.scratch / "cert.pem", self.scratch / "key.pem"
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-keyout", self.key, "-out", self.cert, "-subj", "/CN=Brannostel test signer",
@@ -88,7 +113,7 @@ class Signing(unittest.TestCase):
         # Three days on, the certificate has expired: only a timestamped
         # signature still verifies, by the time the authority vouched for.
         later = int(time.time()) + 3 * 86400
-        with rig.scratch() as folder, tsa.authority(folder) as (url, root):
+        with wine.scratch() as folder, tsa.authority(folder) as (url, root):
             # (case, extra environment, verifies after the certificate expired)
             for case, extra, verifies_later in [
                 ("without a timestamp", {}, False),

@@ -1,0 +1,34 @@
+# The helpers that make a program of this project, used by dialdialog/,
+# cmlaunch/ and bench/. The icon and the version-information template they
+# use are the frame's (frame/).
+
+# add_identity(TARGET PROGRAM): gives TARGET the icon and version information
+# of PROGRAM, made from the shared template.
+function(add_identity target program)
+  set(PROGRAM ${program})
+  get_target_property(ICON_FILE app_icon ICON_FILE)
+  string(REPLACE "." "," VERSION_COMMAS ${PROJECT_VERSION})
+  string(REPLACE "." ", " VERSION_TEXT ${PROJECT_VERSION})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/frame/identity.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${ICON_FILE})
+  target_sources(${target} PRIVATE ${rc})
+  add_dependencies(${target} app_icon)
+endfunction()
+
+# add_launcher(NAME SOURCES...): one shipped program on the frame, with its
+# identity resources and its load configuration, written to DIST_DIR.
+function(add_launcher name)
+  add_executable(${name} WIN32 ${ARGN})
+  add_identity(${name} ${name})
+  target_link_libraries(${name} PRIVATE frame)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
+  # The linker places the frame's load configuration; the link map says
+  # where, and load_config.py points the image's directory at it.
+  set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+  target_link_options(${name} PRIVATE -Wl,-Map=${link_map})
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
+            $<TARGET_FILE:${name}> ${link_map}
+    VERBATIM)
+endfunction()
