@@ -18,16 +18,15 @@ rm -rf dist
 # fails, dist/ goes: no half-signed release is left behind.
 sign_release() {
   ./sign.sh dist/*/*.exe &&
-    cmake --build build/x86 --target msi &&
-    cmake --build build/x64 --target msi &&
+    cmake --build --preset x86 --target msi &&
+    cmake --build --preset x64 --target msi &&
     ./sign.sh dist/*.msi
 }
 if [ -n "${BRANNOSTEL_SIGN_CERT:-}${BRANNOSTEL_SIGN_KEY:-}${BRANNOSTEL_SIGN_TIMESTAMP_URL:-}" ]; then
-  if ! failure=$(sign_release 2>&1 >/dev/null); then
+  # sign.sh says what failed, in a line of its own.
+  if ! sign_release >/dev/null; then
     rm -rf dist
-    failure=${failure%%$'\n'*}
-    failure=${failure#sign.sh: }
-    echo "build.sh: ${failure%; no file was changed}; dist/ removed, so nothing half-signed is left" >&2
+    echo "build.sh: signing failed; dist/ removed, so nothing half-signed is left" >&2
     exit 1
   fi
   echo "Signed${BRANNOSTEL_SIGN_TIMESTAMP_URL:+ and timestamped}: $(cd dist && echo */*.exe *.msi)"

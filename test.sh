@@ -14,11 +14,9 @@ cd "$(dirname "$0")"
 # Whatever happens, leave no wineserver behind to keep anyone waiting, and
 # no guest that this run booted.
 export BRANNOSTEL_RUN_ID=$$
-# (A prefix whose wineserver has already ended is fine: hence || true.)
-trap 'for prefix in build/*/wineprefix build/*/msiprefix; do
-        if [ -d "$prefix" ]; then
-          WINEPREFIX="$PWD/$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
-        fi
-      done
-      "$PYTHON" tests/guest/guest.py stop' EXIT
+cleanup() {
+  "$PYTHON" tests/wine.py stop build/*/wineprefix build/*/msiprefix
+  "$PYTHON" tests/guest/guest.py stop
+}
+trap cleanup EXIT
 ctest --test-dir build --output-on-failure

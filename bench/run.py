@@ -20,14 +20,14 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+# The test rig, which this shares, lives in tests/. It serves the
+# architecture named in the environment: each architecture is measured by a
+# run of this script of its own ("measure").
 sys.path.insert(0, str(ROOT / "tests"))
-# The rig serves one architecture, named in the environment: each
-# architecture is measured by a run of this script of its own ("measure").
-os.environ.setdefault("BRANNOSTEL_ARCH", "x64")
-os.environ.setdefault("BRANNOSTEL_DIST_ROOT", str(ROOT / "dist"))
-os.environ.setdefault("BRANNOSTEL_BUILD", str(ROOT / "build" / os.environ["BRANNOSTEL_ARCH"]))
-import archs  # noqa: E402
-import rig  # noqa: E402
+import archs
+import registry
+import rig
+import wine
 
 PAIRS = int(os.environ.get("BENCH_PAIRS", "41"))
 LAUNCHERS = [
@@ -40,7 +40,7 @@ LAUNCHERS = [
 def measure(program, env):
     """One run: wall seconds, CPU seconds and peak resident KiB of the process."""
     start = time.perf_counter()
-    proc = rig.start(program, env=env)
+    proc = wine.start(program, env=env)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -60,7 +60,10 @@ def compare(program, floor, env):
         ratios_wall.append(result[program][0] / result[floor][0])
         if result[floor][1] > 0:
             ratios_cpu.append(result[program][1] / result[floor][1])
-    median = lambda path, i: statistics.median(r[i] for r in runs[path])  # noqa: E731
+
+    def median(path, i):
+        return statistics.median(r[i] for r in runs[path])
+
     return {
         "wall": (median(program, 0), median(floor, 0), statistics.median(ratios_wall)),
         "cpu": (median(program, 1), median(floor, 1), statistics.median(ratios_cpu)),
@@ -82,10 +85,10 @@ def measure_arch():
     """This architecture's rows, as JSON on stdout."""
     rows, reason = [], archs.place(rig.ARCH)[1]
     if not reason:
-        rig.ensure_prefix()
-        rig.register_profile()
+        wine.ensure_prefix()
+        registry.register_profile()
         # Keep one wineserver up for every run (it may be up already).
-        subprocess.run([rig.WINESERVER, "-p"], env=rig.wine_env(), check=False)
+        subprocess.run([archs.WINESERVER, "-p"], env=wine.environment(), check=False)
     try:
         for name, floor, env in LAUNCHERS:
             program, floor_path = rig.DIST / f"{name}.exe", rig.BUILD / "bench" / f"{floor}.exe"
@@ -103,7 +106,7 @@ def measure_arch():
             rows.append(row)
     finally:
         if not reason:
-            rig.stop()
+            wine.stop()
     print(json.dumps({"rows": rows, "reason": reason}))
 
 

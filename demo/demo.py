@@ -2,23 +2,29 @@
 Wine, in the project's prefix for that architecture with the test stand-ins,
 and says in plain words what it handed to the platform. Where this machine
 cannot run that architecture, says so in one line."""
+import pathlib
 import sys
 
+# The test rig, which this shares, lives in tests/.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
 import archs
+import registry
 import rig
+import standins
+import wine
 
 
 def show_dial(result, meaning):
     print(f"\n{rig.ARCH} brannostelxp, with the dial dialog answering {result} ({meaning}):")
-    status, events = rig.dial(RASDLG_STANDIN_RESULT=str(result))
+    status, events = standins.dial(RASDLG_STANDIN_RESULT=str(result))
     events = dict(events)
     call = events.get("call")
     if call is None:
         print("  it never opened the dial dialog")
     else:
-        book, phone = rig.unhex(call["phonebook"]), rig.unhex(call["phone"])
-        record = rig.unhex(call["bytes"])
-        print(f'  opened the dial dialog for the entry "{rig.unhex(call["entry"]).decode()}"')
+        book, phone = standins.unhex(call["phonebook"]), standins.unhex(call["phone"])
+        record = standins.unhex(call["bytes"])
+        print(f'  opened the dial dialog for the entry "{standins.unhex(call["entry"]).decode()}"')
         print(f"  phonebook: {book or 'none'}; phone number: {phone or 'none'}")
         print(f"  request record: {len(record)} bytes, size field {call['size']}, "
               f"other bytes {'all zero' if not any(record[4:]) else record[4:].hex()}")
@@ -29,17 +35,16 @@ def show_dial(result, meaning):
 def show_connection_manager():
     print(f"\n{rig.ARCH} brannostelwin, with the Connection Manager stand-in registered under"
           "\nApp Paths and a profile mapped to the entry in the machine-wide hive:")
-    rig.register_profile(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp")
-    with rig.scratch() as folder:
-        log = folder / "cm.log"
-        status = rig.run(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
-                                       "CMMGR_STANDIN_STAY": "2000"})
+    registry.register_profile(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel.cmp")
+    with standins.cm_log() as log:
+        status = wine.run(rig.WIN, env=log.holding().env)
         print(f"  it ended with exit status {status}")
-        if rig.wait_for_file(log, "start"):
-            running = "end" not in log.read_text()
+        if log.wait_for("start"):
+            running = "end" not in log.text()
             print(f"  the shell started the Connection Manager{', which ran on' if running else ''}:"
-                  f"\n    {rig.read_cm_log(log)[0][1].decode()}")
-            rig.wait_for_file(log, "end")
+                  f"\n    {log.cm_starts()[0][1].decode()}")
+            log.release()
+            log.wait_for("end")
         else:
             print("  and nothing was started")
 
@@ -53,11 +58,11 @@ if __name__ == "__main__":
         print(f"\nThis machine cannot run 32-bit programs: showing the {rig.ARCH} programs "
               "in the emulated x86 test guest")
         sys.exit(archs.run_in_guest(sys.argv))
-    print(f"\nRunning the {rig.ARCH} programs in the Wine prefix {rig.PREFIX} ...")
+    print(f"\nRunning the {rig.ARCH} programs in the Wine prefix {wine.prefix()} ...")
     try:
-        rig.ensure_prefix()
+        wine.ensure_prefix()
         show_dial(0, "the user closed it")
         show_dial(1, "connected")
         show_connection_manager()
     finally:
-        rig.stop()
+        wine.stop()

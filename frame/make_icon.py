@@ -10,7 +10,8 @@ as a standard 4-bit .ico (palette, colour rows, transparency mask).
 import struct
 import sys
 
-# The classic 16-colour palette, as (blue, green, red, reserved).
+# The classic 16-colour palette, as (blue, green, red): the order of the
+# icon's palette entries, each written with a reserved zero after it.
 PALETTE = [
     (0x00, 0x00, 0x00), (0x80, 0x00, 0x00), (0x00, 0x80, 0x00), (0x80, 0x80, 0x00),
     (0x00, 0x00, 0x80), (0x80, 0x00, 0x80), (0x00, 0x80, 0x80), (0xC0, 0xC0, 0xC0),

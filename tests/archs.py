@@ -18,10 +18,11 @@ import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent / "guest"))
-import guest  # noqa: E402
+import guest
 
 ARCHS = ("x86", "x64")
 LOADERS = {"x86": "/usr/lib/wine/wine", "x64": "/usr/lib/wine/wine64"}
+WINESERVER = "/usr/lib/wine/wineserver"
 PREFIX_KINDS = {"x86": "win32", "x64": "win64"}  # each one's WINEARCH
 PACKAGES = {"x86": "wine32:i386", "x64": "wine64"}
 

@@ -7,6 +7,7 @@ import sys
 import archs
 import guest
 import rig
+import wine
 
 if __name__ == "__main__":
     if archs.skip_unless_runnable(rig.ARCH) == "guest":
@@ -15,6 +16,6 @@ if __name__ == "__main__":
             sys.exit(0)
         sys.exit(archs.run_in_guest(sys.argv))
     if sys.argv[1] == "setup":
-        rig.ensure_prefix()
+        wine.ensure_prefix()
     else:
-        rig.stop()
+        wine.stop()

@@ -11,6 +11,7 @@ import sys
 import unittest
 
 import archs
+import wine
 
 if __name__ == "__main__":
     args, places = sys.argv[1:], set()
@@ -20,8 +21,6 @@ if __name__ == "__main__":
     if "guest" in places:
         sys.exit(archs.run_in_guest(sys.argv))
     if args[0] == "--prefix":
-        import rig
-
-        rig.ensure_prefix()
+        wine.ensure_prefix()
         args = args[1:]
     unittest.main(module=None, argv=[sys.argv[0], "-v", *args])

@@ -2,9 +2,12 @@
 and what it starts through the shell."""
 import unittest
 
+import registry
 import rig
+import standins
 import tracing
-from rig import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
+import wine
+from registry import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
@@ -15,7 +18,7 @@ def sz(text):
     return REG_SZ, text + b"\0"
 
 
-def program(hive="HKLM", kind_and_data=sz(rig.CM_STANDIN.encode())):
+def program(hive="HKLM", kind_and_data=sz(standins.CM_STANDIN.encode())):
     return (hive, APP_PATHS, None, *kind_and_data)
 
 
@@ -31,7 +34,7 @@ USER_MAPPING_READ = ["fail HKLM Mappings access=1", "open HKCU Mappings access=1
                      f"query Mappings {ENTRY}", "close Mappings"]
 BOTH_MACHINE_READS = APP_PATHS_READ + MACHINE_MAPPING_READ
 # No owner window, verb "open", no working folder, SW_SHOW.
-SHELL = ["shell owner=0 verb=open folder=0 show=5"]
+SHELL = [f"shell owner=0 verb=open folder=0 show={standins.SW_SHOW}"]
 
 LONGEST = b"C:\\" + b"p" * 252 + b".cmp"  # 259 bytes: with its zero, a full buffer
 assert len(LONGEST) == 259
@@ -83,7 +86,7 @@ SCENARIOS = [
     ("program path of 261 bytes",
      [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, APP_PATHS_READ),
     ("program path unterminated",
-     [program(kind_and_data=(REG_SZ, rig.CM_STANDIN.encode())), mapping(sz(PROFILE))], PROFILE,
+     [program(kind_and_data=(REG_SZ, standins.CM_STANDIN.encode())), mapping(sz(PROFILE))], PROFILE,
      BOTH_MACHINE_READS),
 ]
 
@@ -91,38 +94,37 @@ SCENARIOS = [
 class RegistryScenarios(unittest.TestCase):
     def test_scenarios(self):
         for case, values, profile, key_events in SCENARIOS:
-            with self.subTest(case), rig.scratch() as folder:
-                rig.set_registry(values)
-                log = folder / "cm.log"
-                status, events = tracing.run_traced(rig.WIN, {"CMMGR_STANDIN_LOG": rig.windows_path(log)})
+            with self.subTest(case), standins.cm_log() as log:
+                registry.set_registry(values)
+                status, events = tracing.run_traced(rig.WIN, log.env)
                 self.assertEqual(status, 0)
                 self.assertEqual(events, key_events + (SHELL if profile is not None else []))
                 if profile is None:
-                    self.assertFalse(log.exists(), "started anyway")
+                    self.assertEqual(log.text(), "", "started anyway")
                 else:
-                    self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
-                    self.assertEqual(rig.read_cm_log(log), [(5, rig.cm_command(profile))])
+                    self.assertTrue(log.wait_for("start"), "nothing was started")
+                    self.assertEqual(log.cm_starts(),
+                                     [(standins.SW_SHOW, standins.cm_command(profile))])
 
 
 class ShellOutcomes(unittest.TestCase):
     def test_program_missing(self):
         # The shell fails; the launcher still ends at once, quietly, with 0.
-        rig.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
-                          mapping(sz(PROFILE))])
+        registry.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
+                               mapping(sz(PROFILE))])
         status, events = tracing.run_traced(rig.WIN, timeout=30)
         self.assertEqual(status, 0)
         self.assertEqual(events, BOTH_MACHINE_READS + SHELL)
 
     def test_does_not_wait(self):
-        with rig.scratch() as folder:
-            rig.set_registry([program(), mapping(sz(PROFILE))])
-            log = folder / "cm.log"
-            status = rig.run(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log),
-                                       "CMMGR_STANDIN_STAY": "3000"})
-            self.assertEqual(status, 0)
-            self.assertTrue(rig.wait_for_file(log, "start"), "nothing was started")
-            self.assertNotIn("end", log.read_text(), "the launcher waited for the program")
-            self.assertTrue(rig.wait_for_file(log, "end"), "the program did not run on")
+        # The Connection Manager stays until released; the launcher ends first.
+        registry.set_registry([program(), mapping(sz(PROFILE))])
+        with standins.cm_log() as log:
+            self.assertEqual(wine.run(rig.WIN, env=log.holding().env), 0)
+            self.assertTrue(log.wait_for("start"), "nothing was started")
+            self.assertNotIn("end", log.text(), "the launcher waited for the program")
+            log.release()
+            self.assertTrue(log.wait_for("end"), "the program did not run on")
 
 
 if __name__ == "__main__":

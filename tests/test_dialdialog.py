@@ -3,6 +3,7 @@ with the record afterwards."""
 import unittest
 
 import rig
+import standins
 
 # The platform's record for each architecture: its size, then zeros.
 RECORD_SIZE = {"x86": 36, "x64": 48}[rig.ARCH]
@@ -21,15 +22,15 @@ class DialogOutcomes(unittest.TestCase):
     def test_outcomes(self):
         for case, result, record in self.CASES:
             with self.subTest(case):
-                status, events = rig.dial(RASDLG_STANDIN_RESULT=result)
+                status, events = standins.dial(RASDLG_STANDIN_RESULT=result)
                 self.assertEqual(status, 0)
-                self.assertEqual([e for e, _ in events], rig.DIAL_SEQUENCE, events)
+                self.assertEqual([e for e, _ in events], standins.DIAL_SEQUENCE, events)
                 call = events[0][1]
                 self.assertEqual(call["main_thread"], "1", "the dialog ran off the main thread")
-                self.assertIsNone(rig.unhex(call["phonebook"]))
-                self.assertEqual(rig.unhex(call["entry"]), rig.ENTRY_NAME)
-                self.assertIsNone(rig.unhex(call["phone"]))
-                self.assertEqual(rig.unhex(call["bytes"]), RECORD)
+                self.assertIsNone(standins.unhex(call["phonebook"]))
+                self.assertEqual(standins.unhex(call["entry"]), rig.ENTRY_NAME)
+                self.assertIsNone(standins.unhex(call["phone"]))
+                self.assertEqual(standins.unhex(call["bytes"]), RECORD)
                 self.assertEqual((call["fixed"], call["global_size"]), ("1", str(RECORD_SIZE)),
                                  f"the record is not a fixed {RECORD_SIZE}-byte global block")
                 self.assertEqual(events[2][1]["record"], record)

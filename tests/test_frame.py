@@ -3,15 +3,18 @@ outside under Wine: the command line changes nothing, the error mode keeps
 inherited flags, runs at once are independent, and nothing is written."""
 import unittest
 
+import registry
 import rig
+import standins
+import wine
 
 
 def dial(args=(), **env):
-    return rig.dial(rig.XP, args, **env)
+    return standins.dial(rig.XP, args, **env)
 
 
 def connect(args=()):
-    return rig.connect(rig.WIN, args)
+    return standins.connect(rig.WIN, args)
 
 
 HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect}
@@ -28,11 +31,12 @@ class CommandLines(unittest.TestCase):
     ]
 
     def test_ignored(self):
-        rig.register_profile()
+        registry.register_profile()
         baselines = {name: handoff() for name, handoff in HANDOFFS.items()}
         self.assertEqual(baselines["brannostelxp"][0], 0)
-        self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], rig.DIAL_SEQUENCE)
-        self.assertEqual(baselines["brannostelwin"], (0, [(5, rig.cm_command(b"C:\\zel.cmp"))]))
+        self.assertEqual([e for e, _ in baselines["brannostelxp"][1]], standins.DIAL_SEQUENCE)
+        self.assertEqual(baselines["brannostelwin"],
+                         (0, [(standins.SW_SHOW, standins.cm_command(b"C:\\zel.cmp"))]))
         for name, case, args in self.CASES:
             with self.subTest(f"{name}: {case}"):
                 self.assertEqual(HANDOFFS[name](args), baselines[name])
@@ -57,50 +61,42 @@ class ErrorMode(unittest.TestCase):
 
 class TwoAtOnce(unittest.TestCase):
     def test_independent_runs(self):
-        # The first stays in its dialog while the second runs from start to
-        # end: no single-instance guard, no shared state.
-        with rig.scratch() as folder:
-            first_log, second_log = folder / "first.log", folder / "second.log"
-            first = rig.start(rig.XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(first_log),
-                                       "RASDLG_STANDIN_WAIT": "4000"})
-            try:
-                self.assertTrue(rig.wait_for_file(first_log, "call", timeout=30),
-                                "the first run never reached the dialog")
-                second = rig.run(rig.XP, env={"RASDLG_STANDIN_LOG": rig.windows_path(second_log),
-                                          "RASDLG_STANDIN_RESULT": "1"})
+        # The first stays in its dialog, until released, while the second
+        # runs from start to end: no single-instance guard, no shared state.
+        with standins.dial_log() as first_log, standins.dial_log() as second_log:
+            with wine.running(rig.XP, env=first_log.holding().env) as first:
+                self.assertTrue(first_log.wait_for("call"), "the first run never reached the dialog")
+                second = wine.run(rig.XP, env={**second_log.env, "RASDLG_STANDIN_RESULT": "1"})
                 self.assertEqual(second, 0)
                 self.assertIsNone(first.poll(), "the first run ended before the second")
-                self.assertEqual(first.wait(timeout=60), 0)
-            finally:
-                if first.poll() is None:
-                    first.kill()
-                    first.wait()
-            for log, record in ((first_log, "freed"), (second_log, "live")):
-                events = rig.read_dial_log(log)
-                self.assertEqual([e for e, _ in events], rig.DIAL_SEQUENCE, log.name)
-                self.assertEqual(events[2][1]["record"], record, log.name)
+                first_log.release()
+                self.assertEqual(wine.finish(first, 60), 0)
+            for name, log, record in (("first", first_log, "freed"), ("second", second_log, "live")):
+                events = log.dial_events()
+                self.assertEqual([e for e, _ in events], standins.DIAL_SEQUENCE, name)
+                self.assertEqual(events[2][1]["record"], record, name)
 
     def test_connection_manager_twice(self):
-        rig.register_profile()
-        with rig.scratch() as folder:
-            logs = [folder / "first.log", folder / "second.log"]
-            runs = [rig.start(rig.WIN, env={"CMMGR_STANDIN_LOG": rig.windows_path(log)}) for log in logs]
-            self.assertEqual([run.wait(timeout=60) for run in runs], [0, 0])
-            for log in logs:
-                self.assertTrue(rig.wait_for_file(log, "end"), log.name)
-                self.assertEqual(len(rig.read_cm_log(log)), 1, log.name)
+        registry.register_profile()
+        with standins.cm_log() as first_log, standins.cm_log() as second_log:
+            with wine.running(rig.WIN, env=first_log.env) as first, \
+                    wine.running(rig.WIN, env=second_log.env) as second:
+                self.assertEqual([wine.finish(first, 60), wine.finish(second, 60)], [0, 0])
+            for name, log in (("first", first_log), ("second", second_log)):
+                self.assertTrue(log.wait_for("end"), name)
+                self.assertEqual(len(log.cm_starts()), 1, name)
 
 
 class NoWrites(unittest.TestCase):
     def test_prefix_unchanged(self):
-        rig.register_profile()
+        registry.register_profile()
         for name, handoff in HANDOFFS.items():
-            with self.subTest(name), rig.scratch() as folder:
-                files_before = rig.drive_files()
-                registry_before = rig.registry_export(folder / "before.reg")
+            with self.subTest(name), wine.scratch() as folder:
+                files_before = wine.drive_files()
+                registry_before = wine.registry_export(folder / "before.reg")
                 self.assertEqual(handoff()[0], 0)
-                registry_after = rig.registry_export(folder / "after.reg")
-                files_after = rig.drive_files()
+                registry_after = wine.registry_export(folder / "after.reg")
+                files_after = wine.drive_files()
                 self.assertEqual(files_after, files_before)
                 self.assertEqual(registry_after.splitlines(), registry_before.splitlines())
                 self.assertGreater(len(registry_before), 100000, "the registry export is empty")

@@ -7,14 +7,17 @@ import subprocess
 import sys
 import unittest
 
+import registry
 import rig
+import standins
+import wine
 
 MSI = rig.package()
 UPGRADE_CODES = {"x86": "{C879A96A-FE09-4D66-9E49-7612AB3749B7}",
                  "x64": "{2DF6859C-55A7-4044-91B1-11E3E5AA6A6D}"}
 PROGRAM_FILES = {"x86": "ProgramFilesFolder", "x64": "ProgramFiles64Folder"}
 # Each architecture's own Program Files, as its programs see it.
-INSTALLED = rig.PREFIX / "drive_c" / "Program Files" / "Brannostel"
+INSTALLED = wine.prefix() / "drive_c" / "Program Files" / "Brannostel"
 PRODUCT = "Brannostel dial-up launchers"
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 DOWNGRADE = ("NOT WIX_DOWNGRADE_DETECTED", "A newer version of [ProductName] is already "
@@ -25,7 +28,7 @@ X86_ONLY = ("NOT VersionNT64", "This package is for 32-bit Windows. On 64-bit Wi
 
 def table(name, msi=MSI):
     """One table of the package, as rows of columns ([] when it has none)."""
-    with rig.scratch() as folder:  # a table with binary streams writes them beside it
+    with wine.scratch() as folder:  # a table with binary streams writes them beside it
         export = subprocess.run(["msiinfo", "export", str(msi), name], cwd=folder,
                                 capture_output=True, text=True)
     return [line.split("\t") for line in export.stdout.splitlines()[3:]]  # past names, types, keys
@@ -40,7 +43,7 @@ def pack(version, programs, msi):
 def uninstall_entries():
     """Programs and Features' entries of this product, each as {value: data},
     read from the registry view of the package's own architecture."""
-    listing = subprocess.run([rig.LOADER, "reg", "query", UNINSTALL, "/s"], env=rig.wine_env(),
+    listing = subprocess.run([wine.loader(), "reg", "query", UNINSTALL, "/s"], env=wine.environment(),
                              check=True, capture_output=True, text=True).stdout
     entries = []
     for line in listing.splitlines():
@@ -52,7 +55,7 @@ def uninstall_entries():
 
 
 def msiexec(action, msi=MSI):
-    return rig.run("msiexec", [action, rig.windows_path(msi), "/qn"], timeout=300)
+    return wine.run("msiexec", [action, wine.windows_path(msi), "/qn"], timeout=300)
 
 
 def mentions(link, text):
@@ -62,7 +65,7 @@ def mentions(link, text):
 
 def shortcuts():
     # Wine puts per-machine shortcuts in the user's Start Menu: look, don't assume.
-    return {p.stem: p for p in (rig.PREFIX / "drive_c").rglob("*.lnk") if p.stem in rig.PROGRAMS}
+    return {p.stem: p for p in (wine.prefix() / "drive_c").rglob("*.lnk") if p.stem in rig.PROGRAMS}
 
 
 class Package(unittest.TestCase):
@@ -96,16 +99,16 @@ class Package(unittest.TestCase):
 class InstallRoundTrip(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        rig.stop()
-        shutil.rmtree(rig.PREFIX, ignore_errors=True)
-        rig.ensure_prefix()
+        wine.stop()
+        shutil.rmtree(wine.prefix(), ignore_errors=True)
+        wine.ensure_prefix()
 
     @classmethod
     def tearDownClass(cls):
-        rig.stop()
+        wine.stop()
 
     def test_install_use_remove(self):
-        before = set(rig.drive_files())
+        before = set(wine.drive_files())
         self.assertEqual(msiexec("/i"), 0)
 
         links = shortcuts()
@@ -118,21 +121,21 @@ class InstallRoundTrip(unittest.TestCase):
                 link = links[name].read_bytes()
                 self.assertTrue(mentions(link, f"C:\\Program Files\\Brannostel\\{name}.exe"))
                 # The shortcut's icon is a file the package installed: the program itself.
-                icons = [p for p in (rig.PREFIX / "drive_c" / "windows" / "Installer").rglob(
+                icons = [p for p in (wine.prefix() / "drive_c" / "windows" / "Installer").rglob(
                     f"{name}.exe") if mentions(link, f"\\{p.parent.name}\\{name}.exe")]
                 self.assertEqual([p.read_bytes() for p in icons], [shipped])
 
-        rig.register_profile()
-        status, events = rig.dial(INSTALLED / "brannostelxp.exe")
+        registry.register_profile()
+        status, events = standins.dial(INSTALLED / "brannostelxp.exe")
         self.assertEqual(status, 0)
-        self.assertEqual([e for e, _ in events], rig.DIAL_SEQUENCE)
-        self.assertEqual(rig.unhex(events[0][1]["entry"]), rig.ENTRY_NAME)
-        self.assertEqual(rig.connect(INSTALLED / "brannostelwin.exe"),
-                         (0, [(5, rig.cm_command(b"C:\\zel.cmp"))]))
+        self.assertEqual([e for e, _ in events], standins.DIAL_SEQUENCE)
+        self.assertEqual(standins.unhex(events[0][1]["entry"]), rig.ENTRY_NAME)
+        self.assertEqual(standins.connect(INSTALLED / "brannostelwin.exe"),
+                         (0, [(standins.SW_SHOW, standins.cm_command(b"C:\\zel.cmp"))]))
 
         self.assertEqual(msiexec("/x"), 0)
         self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
-        self.assertEqual(set(rig.drive_files()) - before, set(), "files or shortcuts left behind")
+        self.assertEqual(set(wine.drive_files()) - before, set(), "files or shortcuts left behind")
 
 
 class Upgrades(unittest.TestCase):
@@ -141,20 +144,20 @@ class Upgrades(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        rig.ensure_prefix()
+        wine.ensure_prefix()
 
     @classmethod
     def tearDownClass(cls):
-        rig.stop()
+        wine.stop()
 
     def installed(self):
         return {name: (INSTALLED / f"{name}.exe").read_bytes() for name in rig.PROGRAMS}
 
     def test_upgrade_rollback_remove(self):
-        before = set(rig.drive_files())
+        before = set(wine.drive_files())
         major, minor, patch, _ = map(int, rig.VERSION.split("."))
         next_version = f"{major}.{minor}.{patch + 1}.0"  # what the next release is numbered
-        with rig.scratch() as folder:
+        with wine.scratch() as folder:
             # The next release's programs differ in their bytes, so that its
             # files can be told from the shipped ones.
             next_programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"next release"
@@ -183,18 +186,18 @@ class Upgrades(unittest.TestCase):
             for name in rig.PROGRAMS:
                 self.assertTrue(mentions(links[name].read_bytes(),
                                          f"C:\\Program Files\\Brannostel\\{name}.exe"))
-            self.assertEqual(rig.dial(INSTALLED / "brannostelxp.exe")[0], 0)
+            self.assertEqual(standins.dial(INSTALLED / "brannostelxp.exe")[0], 0)
 
             # The rollback is refused and changes nothing.
-            files = rig.drive_files()
+            files = wine.drive_files()
             self.assertNotEqual(msiexec("/i"), 0, "an older version was installed over a newer one")
             self.assertEqual(uninstall_entries(), entries)
-            self.assertEqual(rig.drive_files(), files)
+            self.assertEqual(wine.drive_files(), files)
 
             self.assertEqual(msiexec("/x", next_msi), 0)
         self.assertEqual(uninstall_entries(), [])
         self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
-        self.assertEqual(set(rig.drive_files()) - before, set(), "files or shortcuts left behind")
+        self.assertEqual(set(wine.drive_files()) - before, set(), "files or shortcuts left behind")
 
 
 class RefusedOn64Bit(unittest.TestCase):
@@ -202,9 +205,9 @@ class RefusedOn64Bit(unittest.TestCase):
     (whose message Package checks) and installs nothing."""
 
     def test_refused(self):
-        before = rig.drive_files()
+        before = wine.drive_files()
         self.assertNotEqual(msiexec("/i", msi=rig.package("x86")), 0)
-        self.assertEqual(set(rig.drive_files()) - set(before), set(), "files installed")
+        self.assertEqual(set(wine.drive_files()) - set(before), set(), "files installed")
 
 
 if __name__ == "__main__":

@@ -7,8 +7,10 @@ mapping, so every row starts the Connection Manager and the profile it was
 given tells which view was read."""
 import unittest
 
+import registry
 import rig
-from rig import APP_PATHS, MAPPINGS, REG_SZ
+import standins
+from registry import APP_PATHS, MAPPINGS, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
 IN_64_BIT_VIEW = b"C:\\ProgramData\\Zel\\64-bit view.cmp"
@@ -16,18 +18,18 @@ IN_32_BIT_VIEW = b"C:\\ProgramData\\Zel\\32-bit view.cmp"
 PER_USER = b"C:\\users\\someone\\Zel\\per-user.cmp"
 
 # Both builds find the Connection Manager, each in its own view.
-COMMON = [("HKLM", key, None, REG_SZ, rig.CM_STANDIN.encode() + b"\0")
-          for key in (APP_PATHS, rig.wow64(APP_PATHS))]
+COMMON = [("HKLM", key, None, REG_SZ, standins.CM_STANDIN.encode() + b"\0")
+          for key in (APP_PATHS, registry.wow64(APP_PATHS))]
 COMMON.append(("HKCU", MAPPINGS, ENTRY, REG_SZ, PER_USER + b"\0"))
 
 CASES = [
     # (case, machine-wide mappings stored, profile the x64 build uses,
     # profile the x86 build uses)
-    ("only in the 32-bit view", [rig.wow64(MAPPINGS)], PER_USER, IN_32_BIT_VIEW),
+    ("only in the 32-bit view", [registry.wow64(MAPPINGS)], PER_USER, IN_32_BIT_VIEW),
     ("only in the 64-bit view", [MAPPINGS], IN_64_BIT_VIEW, PER_USER),
-    ("in both views", [MAPPINGS, rig.wow64(MAPPINGS)], IN_64_BIT_VIEW, IN_32_BIT_VIEW),
+    ("in both views", [MAPPINGS, registry.wow64(MAPPINGS)], IN_64_BIT_VIEW, IN_32_BIT_VIEW),
 ]
-PROFILES = {MAPPINGS: IN_64_BIT_VIEW, rig.wow64(MAPPINGS): IN_32_BIT_VIEW}
+PROFILES = {MAPPINGS: IN_64_BIT_VIEW, registry.wow64(MAPPINGS): IN_32_BIT_VIEW}
 
 
 class Views:
@@ -37,10 +39,10 @@ class Views:
         program = rig.DIST_ROOT / self.arch / "brannostelwin.exe"
         for case, stored, x64_profile, x86_profile in CASES:
             with self.subTest(case):
-                rig.set_registry(COMMON + [("HKLM", key, ENTRY, REG_SZ, PROFILES[key] + b"\0")
+                registry.set_registry(COMMON + [("HKLM", key, ENTRY, REG_SZ, PROFILES[key] + b"\0")
                                            for key in stored])
                 expected = x64_profile if self.arch == "x64" else x86_profile
-                self.assertEqual(rig.connect(program), (0, [(5, rig.cm_command(expected))]))
+                self.assertEqual(standins.connect(program), (0, [(standins.SW_SHOW, standins.cm_command(expected))]))
 
 
 class NativeView(Views, unittest.TestCase):

@@ -6,8 +6,8 @@ trace in which they find nothing fails loudly rather than reading as a run
 that did nothing."""
 import re
 
-import rig
-from rig import APP_PATHS, MAPPINGS
+import wine
+from registry import APP_PATHS, MAPPINGS
 
 WRITTEN_FOR = "wine-8.0 (Debian 8.0~repack-4)"
 KEY_LABELS = {APP_PATHS: "App Paths", MAPPINGS: "Mappings"}
@@ -28,7 +28,8 @@ def key_events(lines):
     """In order: "open HIVE KEY access=N" or "fail HIVE KEY access=N", "query
     KEY NAME", "close KEY", and "shell owner=N verb=V folder=N show=N"."""
     trace_key = {key.replace("\\", "\\\\"): label for key, label in KEY_LABELS.items()}
-    # Every run opens App Paths first, on the program's own thread.
+    # The thread that opens a key brannostelwin reads is the program's main
+    # thread: Wine's own start-up opens neither key.
     thread = next((m[1] for m in map(_OPEN.match, lines) if m and m[3] in trace_key), None)
     if thread is None:
         raise UnreadableTrace(f"no open of a key brannostelwin reads in {len(lines)} trace lines; "
@@ -64,7 +65,7 @@ def key_events(lines):
 def run_traced(program, env=None, timeout=60):
     """Runs a program with the registry and relay traces on; returns its exit
     status and key_events() of its trace."""
-    proc = rig.start(program, env={**(env or {}), "WINEDEBUG": "+reg,+relay"}, trace=True)
+    proc = wine.start(program, env={**(env or {}), "WINEDEBUG": "+reg,+relay"}, trace=True)
     try:
         _, trace = proc.communicate(timeout=timeout)
     except BaseException:

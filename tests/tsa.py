@@ -56,7 +56,7 @@ def authority(folder):
     lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
-        def do_POST(self):  # noqa: N802 (the name http.server calls)
+        def do_POST(self):  # the name http.server calls
             query = self.rfile.read(int(self.headers["Content-Length"]))
             with lock:
                 (folder / "query.tsq").write_bytes(query)

@@ -1,7 +1,7 @@
 // Test-only stand-in for the Connection Manager program. It writes the
 // command line it was started with (as hex, every byte exact) to the file
-// named by CMMGR_STANDIN_LOG, then stays running for CMMGR_STANDIN_STAY
-// milliseconds (default 0) and logs that it ended.
+// named by CMMGR_STANDIN_LOG, then stays running until the file named by
+// CMMGR_STANDIN_HOLD exists (if one is named) and logs that it ended.
 #include <stdio.h>
 
 #include "standin.h"
@@ -17,7 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   char* p = line + sprintf(line, "start show=%d command=", show);
   for (; *command && p < line + sizeof line - 3; ++command) p += sprintf(p, "%02x", *command);
   Log(line);
-  Sleep(EnvNumber("CMMGR_STANDIN_STAY"));
+  HoldUntilReleased("CMMGR_STANDIN_HOLD");
   Log("end");
   return 0;
 }

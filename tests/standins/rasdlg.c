@@ -3,7 +3,7 @@
 // the test prefix. It writes what it was handed to the file named by
 // RASDLG_STANDIN_LOG, one line per event, and answers what the test asks for:
 //   RASDLG_STANDIN_RESULT    the dialog's return value (default 0)
-//   RASDLG_STANDIN_WAIT      milliseconds to stay "open" (default 0)
+//   RASDLG_STANDIN_HOLD      a file: the dialog stays "open" until it exists
 //   RASDLG_STANDIN_ERRORMODE error mode to set before the program starts
 #define _WIN32_WINNT 0x0600  // GetErrorMode
 #include <windows.h>
@@ -65,7 +65,7 @@ BOOL WINAPI RasDialDlgA(LPSTR phonebook, LPSTR entry, LPSTR phoneNumber, LPRASDI
            info && GlobalHandle(info) == (HGLOBAL)info, info ? (unsigned long)GlobalSize(info) : 0,
            GetErrorMode(), GetCurrentProcessId());
   Log(line);
-  Sleep(EnvNumber("RASDLG_STANDIN_WAIT"));
+  HoldUntilReleased("RASDLG_STANDIN_HOLD");
   Log("return");
   return result;
 }

@@ -1,0 +1,34 @@
+"""Registry scenarios for brannostelwin: the keys it reads, in both hives
+and (on 64-bit Windows) both views, set up exactly by tests/helpers/regset.c
+in the test prefix."""
+import rig
+import standins
+import wine
+
+APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe"
+MAPPINGS = "Software\\Microsoft\\Connection Manager\\Mappings"
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+
+
+def wow64(key):
+    """Where a key of HKLM\\Software is kept for 32-bit programs on 64-bit Windows."""
+    return key.replace("Software\\", "Software\\WOW6432Node\\", 1)
+
+
+def set_registry(values):
+    """Clears every key brannostelwin could read, in both hives and both
+    views, then stores values: (hive, key, value name or None, type, bytes)
+    each, bytes exact."""
+    keys = [(hive, key) for hive in ("HKLM", "HKCU") for key in (APP_PATHS, MAPPINGS)]
+    keys += [("HKLM", wow64(key)) for key in (APP_PATHS, MAPPINGS)]
+    steps = [f"del|{hive}\\{key}" for hive, key in keys]
+    steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
+              for hive, key, name, kind, data in values]
+    status = wine.run(rig.BUILD / "standins" / "regset.exe", steps)
+    assert status == 0, f"could not set up the registry: {values}"
+
+
+def register_profile(profile=b"C:\\zel.cmp"):
+    """Registers the Connection Manager stand-in and a machine-wide profile."""
+    set_registry([("HKLM", APP_PATHS, None, REG_SZ, standins.CM_STANDIN.encode() + b"\0"),
+                  ("HKLM", MAPPINGS, rig.ENTRY_NAME.decode(), REG_SZ, profile + b"\0")])

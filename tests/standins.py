@@ -1,0 +1,106 @@
+"""What the programs handed to the platform, as the test stand-ins recorded
+it: the dial dialog (tests/standins/rasdlg.c) for brannostelxp, the
+Connection Manager (tests/standins/cmmgr32.c) for brannostelwin. Each
+stand-in logs to a file the test names, and stays "open" until the test
+releases it, when asked to."""
+import contextlib
+
+import rig
+import wine
+
+DIAL_SEQUENCE = ["call", "return", "exit"]  # what the dial stand-in logs for one run
+# Where the rig installs the Connection Manager stand-in in the prefix, and
+# the show command brannostelwin starts it with.
+CM_STANDIN = "C:\\Program Files\\CM Stand In\\cmmgr32.exe"
+SW_SHOW = 5
+
+
+def unhex(text):
+    return None if text == "-" else bytes.fromhex(text)
+
+
+class StandInLog:
+    """One stand-in's log file and its release file, in a scratch folder.
+    env is what the program under test passes on to the stand-in."""
+
+    def __init__(self, folder, variable):
+        self.path, self.release_file = folder / "standin.log", folder / "release"
+        self.variable = variable
+        self.env = {f"{variable}_LOG": wine.windows_path(self.path)}
+
+    def holding(self):
+        """The same log, with the stand-in staying until release()."""
+        self.env[f"{self.variable}_HOLD"] = wine.windows_path(self.release_file)
+        return self
+
+    def release(self):
+        self.release_file.touch()
+
+    def text(self):
+        return self.path.read_text() if self.path.exists() else ""
+
+    def wait_for(self, event, timeout=60):
+        return wine.wait_for_file(self.path, event, timeout)
+
+    def dial_events(self):
+        """The dial dialog stand-in's log: a list of (event, fields) pairs."""
+        events = []
+        for line in self.text().splitlines():
+            event, *pairs = line.split()
+            events.append((event, dict(p.split("=", 1) for p in pairs)))
+        return events
+
+    def cm_starts(self):
+        """The Connection Manager stand-in's starts: [(show command, command line)]."""
+        starts = []
+        for line in self.text().splitlines():
+            if line.startswith("start "):
+                fields = dict(p.split("=", 1) for p in line.split()[1:])
+                starts.append((int(fields["show"]), bytes.fromhex(fields["command"])))
+        return starts
+
+
+@contextlib.contextmanager
+def _log(variable):
+    with wine.scratch() as folder:
+        log = StandInLog(folder, variable)
+        try:
+            yield log
+        finally:
+            log.release()  # a held stand-in does not outlive its case
+
+
+def dial_log():
+    """A log for the dial dialog stand-in, in a scratch folder of its own."""
+    return _log("RASDLG_STANDIN")
+
+
+def cm_log():
+    """A log for the Connection Manager stand-in, in a scratch folder of its own."""
+    return _log("CMMGR_STANDIN")
+
+
+def dial(program=None, args=(), **extra_env):
+    """Runs brannostelxp (or an installed copy); returns its status and what
+    the dialog was handed, without the fields that differ between processes."""
+    with dial_log() as log:
+        status = wine.run(program or rig.XP, args, {**log.env, **extra_env})
+        events = [(e, {k: v for k, v in f.items() if k != "pid"}) for e, f in log.dial_events()]
+        return status, events
+
+
+def cm_command(profile):
+    """The command line the Connection Manager gets: how the shell starts a
+    program with a parameter string."""
+    command = f'"{CM_STANDIN}"'.encode()
+    return command + b" " + profile if profile else command
+
+
+def connect(program=None, args=()):
+    """Runs brannostelwin (or an installed copy) on what the registry holds,
+    which starts the Connection Manager stand-in; returns its status and how
+    the stand-in was started."""
+    with cm_log() as log:
+        status = wine.run(program or rig.WIN, args, log.env)
+        assert log.wait_for("end"), f"{program or rig.WIN} started no Connection Manager that ended"
+        return status, log.cm_starts()
