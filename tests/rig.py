@@ -61,3 +61,10 @@ def __getattr__(name):
 def package(arch=None, version=None, folder=None):
     """Where the build puts an architecture's MSI."""
     return (folder or _dist_root()) / f"brannostel-{version or _version()}-{arch or _arch()}.msi"
+
+
+def next_version():
+    """What the next release is numbered: Windows Installer compares only the
+    first three fields, so a release bumps the third."""
+    major, minor, patch, _ = map(int, _version().split("."))
+    return f"{major}.{minor}.{patch + 1}.0"

@@ -96,6 +96,20 @@ class Package(unittest.TestCase):
         self.assertEqual(upgrades, {("", rig.VERSION, "", "1"), (rig.VERSION, "", "", "2")})
 
 
+    def test_codes(self):
+        # The next release: a major upgrade needs a new product code, and its
+        # new content a new package code.
+        with wine.scratch() as folder:
+            next_msi = folder / "next.msi"
+            pack(rig.next_version(), rig.DIST, next_msi)
+            codes = [(dict(row[:2] for row in table("Property", msi))["ProductCode"],
+                      subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
+                                     text=True).stdout.split("Revision number (UUID): ")[1][:38])
+                     for msi in (MSI, next_msi)]
+        self.assertNotEqual(codes[0][0], codes[1][0], "the same product code")
+        self.assertNotEqual(codes[0][1], codes[1][1], "the same package code")
+
+
 class InstallRoundTrip(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -155,8 +169,7 @@ class Upgrades(unittest.TestCase):
 
     def test_upgrade_rollback_remove(self):
         before = set(wine.drive_files())
-        major, minor, patch, _ = map(int, rig.VERSION.split("."))
-        next_version = f"{major}.{minor}.{patch + 1}.0"  # what the next release is numbered
+        next_version = rig.next_version()
         with wine.scratch() as folder:
             # The next release's programs differ in their bytes, so that its
             # files can be told from the shipped ones.
@@ -166,13 +179,6 @@ class Upgrades(unittest.TestCase):
                 (folder / f"{name}.exe").write_bytes(data)
             next_msi = rig.package(version=next_version, folder=folder)
             pack(next_version, folder, next_msi)
-            # A major upgrade needs a new product code; new content, a new package code.
-            codes = [(dict(row[:2] for row in table("Property", msi))["ProductCode"],
-                      subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
-                                     text=True).stdout.split("Revision number (UUID): ")[1][:38])
-                     for msi in (MSI, next_msi)]
-            self.assertNotEqual(codes[0][0], codes[1][0], "the same product code")
-            self.assertNotEqual(codes[0][1], codes[1][1], "the same package code")
 
             self.assertEqual(msiexec("/i"), 0)
             self.assertEqual([e["DisplayVersion"] for e in uninstall_entries()], [rig.VERSION])

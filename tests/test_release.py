@@ -59,8 +59,7 @@ class VersionBump(unittest.TestCase):
     the checks of the files, with the new version everywhere."""
 
     def test_next_version(self):
-        major, minor, patch, _ = map(int, rig.VERSION.split("."))
-        next_version = f"{major}.{minor}.{patch + 1}.0"
+        next_version = rig.next_version()
         with wine.scratch() as scratch:
             source = scratch / "src"
             shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
