@@ -102,5 +102,6 @@ def connect(program=None, args=()):
     the stand-in was started."""
     with cm_log() as log:
         status = wine.run(program or rig.WIN, args, log.env)
-        assert log.wait_for("end"), f"{program or rig.WIN} started no Connection Manager that ended"
+        assert log.wait_for("end"), (f"{program or rig.WIN} (status {status}) started no "
+                                     f"Connection Manager that ended; its log: {log.text()!r}")
         return status, log.cm_starts()
