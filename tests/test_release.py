@@ -24,7 +24,8 @@ def build(source, build_dir, dist):
     subprocess.run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
                     f"-DDIST_ROOT={dist}"], cwd=source, check=True, capture_output=True)
     subprocess.run(["cmake", "--build", build_dir], check=True, capture_output=True)
-    subprocess.run(["cmake", f"-DDIST={dist}", "-P", source / "cmake" / "sums.cmake"], check=True)
+    subprocess.run(["cmake", "-DDIST=dist", "-P", source / "cmake" / "sums.cmake"], cwd=dist.parent,
+                   check=True)
 
 
 def files(folder):
@@ -47,6 +48,9 @@ class Reproducible(unittest.TestCase):
             self.assertEqual(sorted(dists[0]), sorted(dists[1]))
             self.assertEqual(sorted(dists[0]), sorted([*(f"{rig.ARCH}/{p}" for p in PROGRAMS),
                                                        rig.package().name, "SHA256SUMS"]))
+            # The sums name every file they sum, as build.sh writes them.
+            sums = {line.split("  ")[1] for line in dists[0]["SHA256SUMS"].decode().splitlines()}
+            self.assertEqual(sums, set(dists[0]) - {"SHA256SUMS"})
             for name, first in dists[0].items():
                 with self.subTest(name):
                     self.assertEqual(first, dists[1][name], "two clean builds differ")
