@@ -86,10 +86,8 @@ def measure_arch():
     """This architecture's rows, as JSON on stdout."""
     rows, reason = [], archs.place(rig.ARCH)[1]
     if not reason:
-        wine.ensure_prefix()
+        wine.ensure_prefix()  # which keeps one wineserver up for every run
         registry.register_profile()
-        # Keep one wineserver up for every run (it may be up already).
-        subprocess.run([archs.WINESERVER, "-p"], env=wine.environment(), check=False)
     try:
         for name, floor, env in LAUNCHERS:
             program, floor_path = rig.DIST / f"{name}.exe", rig.BUILD / "bench" / f"{floor}.exe"

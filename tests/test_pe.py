@@ -35,26 +35,27 @@ PROGRAMS = {
 # Windows each build supports exports it: XP on x86, XP x64 / Server 2003 on
 # x64. "docs": Microsoft's Win32 documentation gives Windows 2000 or XP as
 # the minimum supported client. "ReactOS": in ReactOS's export list for the
-# DLL (dll/win32/DLL/DLL.spec), which follows Server 2003 (NT 5.2), with no
-# restriction to later versions (-version=0x600+). A new import fails
-# test_imports_on_oldest_windows until it is added here with its evidence.
+# DLL (its export definitions under dll/win32/), which follows Server 2003
+# (NT 5.2), with no restriction to later versions (-version=0x600+). A new
+# import fails test_imports_on_oldest_windows until it is added here with its
+# evidence.
 BOTH, X86, X64 = {"x86", "x64"}, {"x86"}, {"x64"}
 IMPORT_ALLOWLIST = [
     # (DLL, functions, architectures, evidence)
     ("KERNEL32.DLL", "DeleteCriticalSection EnterCriticalSection InitializeCriticalSection "
      "LeaveCriticalSection GetLastError GetStartupInfoA GlobalAlloc GlobalFree SetErrorMode "
      "SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery", BOTH,
-     "docs: Windows 2000 / XP; ReactOS kernel32.spec"),
+     "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
     ("KERNEL32.DLL", "FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA", X86,
-     "docs: Windows 2000 / XP; ReactOS kernel32.spec"),
+     "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
     ("KERNEL32.DLL", "__C_specific_handler", X64,
-     "ReactOS kernel32.spec: -arch=x86_64, forwarded to ntdll"),
+     "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
      "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf", BOTH, "ReactOS msvcrt.spec"),
+     "strlen strncmp vfprintf", BOTH, "ReactOS msvcrt exports"),
     ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
-     "ReactOS msvcrt.spec (the __p__ ones -arch=i386)"),
-    ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt.spec"),
+     "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
+    ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey", BOTH, "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),

@@ -130,9 +130,10 @@ def boot():
         if not (folder / "disk.img").exists():
             raise GuestError("there is no x86 test guest on this machine yet: "
                              "./test.sh builds it (tests/guest/guest.py image)")
-        for name in ("jobs", "ready", "alive", "poweroff", "console.log"):
-            shutil.rmtree(RUN / name, ignore_errors=True) if name == "jobs" else \
-                (RUN / name).unlink(missing_ok=True)
+        # Nothing of an earlier guest's.
+        shutil.rmtree(RUN / "jobs", ignore_errors=True)
+        for name in ("ready", "alive", "poweroff", "console.log"):
+            (RUN / name).unlink(missing_ok=True)
         (RUN / "tree").write_text(str(TREE))
         command = [
             QEMU, "-accel", "tcg", "-smp", "2", "-m", "3G", "-nic", "none", "-no-reboot",
@@ -181,7 +182,7 @@ def stop():
     deadline = time.monotonic() + 30
     while running() and time.monotonic() < deadline:
         time.sleep(0.2)
-    if running():
+    if running():  # only while that pid is still this guest's qemu
         kill(pid)
     (RUN / "qemu.pid").unlink(missing_ok=True)
     return True
