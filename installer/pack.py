@@ -5,8 +5,8 @@ checked against its source:
 - the product code is a name-based UUID of the architecture and version:
   the same for a rebuild, new for every version (as a major upgrade needs);
 - wixl makes a random package code and stamps the build time; both are set
-  here in the summary information: the times to SOURCE_DATE_EPOCH (or else
-  the last commit's time), the package code to a UUID of the package's
+  here in the summary information: the times to the release time
+  (release_time()), the package code to a UUID of the package's
   content, so different content always gets a different code;
 - the programs are packed with that time as their file time.
 
@@ -39,15 +39,22 @@ FALLBACK_EPOCH = 315532800
 
 
 def release_time():
-    """Seconds since 1970: SOURCE_DATE_EPOCH, or the last commit's time."""
+    """Seconds since 1970: SOURCE_DATE_EPOCH, or the last commit's time where
+    this tree is a Git checkout of its own (an export unpacked inside another
+    checkout must not take that one's time), or else 1980-01-01."""
     if "SOURCE_DATE_EPOCH" in os.environ:
         return int(os.environ["SOURCE_DATE_EPOCH"])
+
+    def git(*args):
+        return subprocess.run(["git", "-C", str(HERE.parent), *args], capture_output=True,
+                              text=True).stdout.strip()
+
     try:
-        commit = subprocess.run(["git", "-C", str(HERE), "log", "-1", "--format=%ct"],
-                                capture_output=True, text=True)
+        if git("rev-parse", "--show-toplevel") == str(HERE.parent):
+            return int(git("log", "-1", "--format=%ct") or FALLBACK_EPOCH)
     except OSError:  # no Git here
-        return FALLBACK_EPOCH
-    return int(commit.stdout) if commit.returncode == 0 and commit.stdout.strip() else FALLBACK_EPOCH
+        pass
+    return FALLBACK_EPOCH
 
 
 def summary_offsets(stream):

@@ -1,31 +1,50 @@
 """What a release needs beyond working programs: the same bytes from every
 clean build, and signatures that verify without disturbing the programs, and
 with a timestamp, still verify once the certificate has expired."""
+import hashlib
 import os
 import pathlib
 import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 import rig
-import tsa
-import wine
+from rig import tsa
 
 ROOT = rig.SOURCE
 PROGRAMS = [f"{name}.exe" for name in rig.PROGRAMS]
 
 
-def build(source, build_dir, dist):
+def build(source, build_dir, dist, env=None, umask=None):
     """This architecture's programs and package, built from scratch into dist
-    with its preset and summed as a release is."""
-    subprocess.run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
-                    f"-DDIST_ROOT={dist}"], cwd=source, check=True, capture_output=True)
-    subprocess.run(["cmake", "--build", build_dir], check=True, capture_output=True)
-    subprocess.run(["cmake", "-DDIST=dist", "-P", source / "cmake" / "sums.cmake"], cwd=dist.parent,
-                   check=True)
+    with its preset and summed as a release is; env and umask are the
+    builder's."""
+    def run(command, cwd=None):
+        subprocess.run(command, cwd=cwd, env=env, check=True, capture_output=True,
+                       preexec_fn=umask and (lambda: os.umask(umask)))
+
+    run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
+         f"-DDIST_ROOT={dist}"], cwd=source)
+    run(["cmake", "--build", build_dir])
+    run(["cmake", "-DDIST=dist", "-P", source / "cmake" / "sums.cmake"], cwd=dist.parent)
+
+
+def copy(destination, history=False):
+    """The source as it is here, with or without its Git history."""
+    ignored = ["build", "dist", "__pycache__"] + ([] if history else [".git"])
+    shutil.copytree(ROOT, destination, ignore=shutil.ignore_patterns(*ignored))
+    return destination
+
+
+def pack_time(installer):
+    """The release time pack.py gives packages built from a copy's installer/."""
+    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    return int(subprocess.run([sys.executable, "-c", "import pack; print(pack.release_time())"],
+                              cwd=installer, env=env, check=True, capture_output=True).stdout)
 
 
 def files(folder):
@@ -34,27 +53,37 @@ def files(folder):
 
 class Reproducible(unittest.TestCase):
     def test_two_clean_builds(self):
-        # Two copies of the source at different paths, built from scratch at
-        # different times: every file shipped, and the sums, the same bytes.
-        with wine.scratch() as scratch:
-            dists = []
-            for folder in ("one", "second/copy"):
-                source = scratch / folder / "src"
-                shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
-                    ".git", "build", "dist", "__pycache__"))
-                build(source, source / "build", source / "dist")
-                dists.append(files(source / "dist"))
-                time.sleep(1)  # a build time stamped anywhere would differ
+        # A checkout with its history, and, later, an export outside any Git
+        # repository dated by SOURCE_DATE_EPOCH, built as a third party might:
+        # another path, time zone, locale and umask. Every file shipped, and
+        # the sums, the same bytes.
+        with rig.scratch() as scratch, tempfile.TemporaryDirectory() as outside:
+            checkout = copy(scratch / "checkout", history=True)
+            export = copy(pathlib.Path(outside) / "export" / "src")
+            epoch = pack_time(checkout / "installer")
+            build(checkout, checkout / "build", checkout / "dist")
+            time.sleep(1)  # a build time stamped anywhere would differ
+            build(export, export / "build", export / "dist", umask=0o077,
+                  env={**os.environ, "SOURCE_DATE_EPOCH": str(epoch), "TZ": "UTC-14",
+                       "LC_ALL": "C.UTF-8", "LANG": "de_DE.UTF-8"})
+            dists = [files(checkout / "dist"), files(export / "dist")]
             self.assertEqual(sorted(dists[0]), sorted(dists[1]))
             self.assertEqual(sorted(dists[0]), sorted([*(f"{rig.ARCH}/{p}" for p in PROGRAMS),
                                                        rig.package().name, "SHA256SUMS"]))
-            # The sums name every file they sum, as build.sh writes them.
-            sums = {line.split("  ")[1] for line in dists[0]["SHA256SUMS"].decode().splitlines()}
-            self.assertEqual(sums, set(dists[0]) - {"SHA256SUMS"})
+            # The sums are those of the files, as sha256sum -c checks them.
+            sums = dict(reversed(line.split("  ")) for line in
+                        dists[0]["SHA256SUMS"].decode().splitlines())
+            self.assertEqual(sums, {name: hashlib.sha256(data).hexdigest()
+                                    for name, data in dists[0].items() if name != "SHA256SUMS"})
             for name, first in dists[0].items():
                 with self.subTest(name):
                     self.assertEqual(first, dists[1][name], "two clean builds differ")
-                    self.assertNotIn(str(scratch).encode(), first, "a build path inside")
+                    for path in (scratch, outside):
+                        self.assertNotIn(str(path).encode(), first, "a build path inside")
+            # An export unpacked inside another checkout is not dated by that
+            # checkout's history.
+            nested = shutil.copytree(ROOT / "installer", checkout / "build" / "export" / "installer")
+            self.assertEqual(pack_time(nested), 315532800)
 
 
 class VersionBump(unittest.TestCase):
@@ -64,10 +93,8 @@ class VersionBump(unittest.TestCase):
 
     def test_next_version(self):
         next_version = rig.next_version()
-        with wine.scratch() as scratch:
-            source = scratch / "src"
-            shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
-                ".git", "build", "dist", "__pycache__"))
+        with rig.scratch() as scratch:
+            source = copy(scratch / "src")
             lists = source / "CMakeLists.txt"
             text = lists.read_text()
             lists.write_text(text.replace(f"VERSION {rig.VERSION} ", f"VERSION {next_version} ", 1))
@@ -88,7 +115,7 @@ class Signing(unittest.TestCase):
     as dist/ is, with a throwaway certificate valid for two days."""
 
     def setUp(self):
-        self.scratch = self.enterContext(wine.scratch())
+        self.scratch = self.enterContext(rig.scratch())
         self.cert, self.key = self.scratch / "cert.pem", self.scratch / "key.pem"
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-keyout", self.key, "-out", self.cert, "-subj", "/CN=Brannostel test signer",
@@ -116,7 +143,7 @@ class Signing(unittest.TestCase):
         # Three days on, the certificate has expired: only a timestamped
         # signature still verifies, by the time the authority vouched for.
         later = int(time.time()) + 3 * 86400
-        with wine.scratch() as folder, tsa.authority(folder) as (url, root):
+        with rig.scratch() as folder, tsa.authority(folder) as (url, root):
             # (case, extra environment, verifies after the certificate expired)
             for case, extra, verifies_later in [
                 ("without a timestamp", {}, False),
