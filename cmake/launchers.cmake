@@ -27,6 +27,9 @@ function(add_launcher name)
   # where, and load_config.py points the image's directory at it.
   set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
   target_link_options(${name} PRIVATE -Wl,-Map=${link_map})
+  # A changed step links the program again, so that the step runs again.
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+               ${PROJECT_SOURCE_DIR}/frame/load_config.py)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
             $<TARGET_FILE:${name}> ${link_map}
