@@ -5,9 +5,9 @@
 # own) and starts in the current folder; the output shows as it comes, and
 # the exit status is the command's. A guest is booted for the command and
 # powered off after, unless one is up already (as during ./test.sh). The
-# first use on a machine builds the guest (about 10 minutes, as root).
+# first use on a machine builds the guest (as root; README: How it is tested).
 #
 #   ./guest.sh /usr/lib/wine/wine --version
 #   ./guest.sh bench/run.py measure-x86
 set -euo pipefail
-exec /usr/bin/python3 "$(dirname "$0")/tests/guest/guest.py" run -- "$@"
+exec /usr/bin/python3 "$(dirname "$0")/guest/guest.py" run -- "$@"

@@ -9,7 +9,6 @@ a warm wineserver and the test stand-ins answering at once; each pair gives
 a ratio, and the median ratio is reported. After the hand-off each launcher
 only returns, so its whole run is its start-up to hand-off time.
 """
-import io
 import json
 import os
 import pathlib
@@ -24,10 +23,8 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 # architecture named in the environment: each architecture is measured by a
 # run of this script of its own ("measure").
 sys.path.insert(0, str(ROOT / "tests"))
-import archs
-import registry
 import rig
-import wine
+from rig import places, registry, wine
 
 PAIRS = int(os.environ.get("BENCH_PAIRS", "41"))
 TEST_TIMES = "## Test times"
@@ -75,7 +72,7 @@ def compare(program, floor, env):
 def machine():
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.processor())
-    wine = subprocess.run([archs.LOADERS["x64"], "--version"], capture_output=True,
+    wine = subprocess.run([places.LOADERS["x64"], "--version"], capture_output=True,
                           text=True).stdout.strip()
     gcc = subprocess.run(["x86_64-w64-mingw32-gcc-win32", "--version"], capture_output=True,
                          text=True).stdout.splitlines()[0].replace("x86_64-w64-mingw32-", "")
@@ -84,7 +81,7 @@ def machine():
 
 def measure_arch():
     """This architecture's rows, as JSON on stdout."""
-    rows, reason = [], archs.place(rig.ARCH)[1]
+    rows, reason = [], places.enter({rig.ARCH}, [__file__, "measure"])
     if not reason:
         wine.ensure_prefix()  # which keeps one wineserver up for every run
         registry.register_profile()
@@ -121,21 +118,17 @@ def main():
              "| wall ratio | CPU (ms) | floor | CPU ratio | peak RSS (KiB) | floor |",
              "|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     notes = []
-    for arch in archs.ARCHS:
+    for arch in places.ARCHS:
         env = {**os.environ, "BRANNOSTEL_ARCH": arch, "BRANNOSTEL_BUILD": str(ROOT / "build" / arch)}
-        if archs.place(arch)[0] == "guest":
+        # The rows come last, after what the measuring printed as it went.
+        out = subprocess.run([sys.executable, __file__, "measure"], env=env, check=True,
+                             stdout=subprocess.PIPE, text=True).stdout.splitlines()[-1]
+        if places.place(arch)[0] == "guest":
             # Program and floor pay the same emulation, so their ratios hold;
             # their times are the guest's, not a Windows machine's.
-            out = io.BytesIO()
-            if archs.run_in_guest([__file__, "measure"], env, out) != 0:
-                sys.exit(f"measuring {arch} in the guest failed:\n{out.getvalue().decode()}")
-            out = out.getvalue().decode().splitlines()[-1]
             notes.append(f"{arch}: measured in the emulated x86 test guest (qemu, TCG), where "
                          "this machine cannot run 32-bit programs: times are the emulation's, "
                          "ratios compare like with like.")
-        else:
-            out = subprocess.run([sys.executable, __file__, "measure"], env=env, check=True,
-                                 stdout=subprocess.PIPE, text=True).stdout
         result = json.loads(out)
         lines += result["rows"]
         if result["reason"]:

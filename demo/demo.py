@@ -7,11 +7,8 @@ import sys
 
 # The test rig, which this shares, lives in tests/.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
-import archs
-import registry
 import rig
-import standins
-import wine
+from rig import places, registry, standins, wine
 
 
 def show_dial(result, meaning):
@@ -50,14 +47,12 @@ def show_connection_manager():
 
 
 if __name__ == "__main__":
-    where, reason = archs.place(rig.ARCH)
-    if reason:
-        print(f"\n{rig.ARCH} programs not shown: {reason}")
-        sys.exit(0)
-    if where == "guest":
+    if places.where({rig.ARCH})[0] == "guest":
         print(f"\nThis machine cannot run 32-bit programs: showing the {rig.ARCH} programs "
-              "in the emulated x86 test guest")
-        sys.exit(archs.run_in_guest(sys.argv))
+              "in the emulated x86 test guest", flush=True)
+    if why := places.enter({rig.ARCH}, sys.argv):
+        print(f"\n{rig.ARCH} programs not shown: {why}")
+        sys.exit(0)
     print(f"\nRunning the {rig.ARCH} programs in the Wine prefix {wine.prefix()} ...")
     try:
         wine.ensure_prefix()

@@ -2,12 +2,9 @@
 and what it starts through the shell."""
 import unittest
 
-import registry
+from rig import registry, standins, tracing, wine
 import rig
-import standins
-import tracing
-import wine
-from registry import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
+from rig.registry import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"

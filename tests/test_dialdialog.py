@@ -3,7 +3,7 @@ with the record afterwards."""
 import unittest
 
 import rig
-import standins
+from rig import standins
 
 # The platform's record for each architecture: its size, then zeros.
 RECORD_SIZE = {"x86": 36, "x64": 48}[rig.ARCH]

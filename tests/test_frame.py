@@ -3,10 +3,8 @@ outside under Wine: the command line changes nothing, the error mode keeps
 inherited flags, runs at once are independent, and nothing is written."""
 import unittest
 
-import registry
+from rig import registry, standins, wine
 import rig
-import standins
-import wine
 
 
 def dial(args=(), **env):
@@ -91,7 +89,7 @@ class NoWrites(unittest.TestCase):
     def test_prefix_unchanged(self):
         registry.register_profile()
         for name, handoff in HANDOFFS.items():
-            with self.subTest(name), wine.scratch() as folder:
+            with self.subTest(name), rig.scratch() as folder:
                 files_before = wine.drive_files()
                 registry_before = wine.registry_export(folder / "before.reg")
                 self.assertEqual(handoff()[0], 0)

@@ -7,10 +7,9 @@ mapping, so every row starts the Connection Manager and the profile it was
 given tells which view was read."""
 import unittest
 
-import registry
+from rig import registry, standins
 import rig
-import standins
-from registry import APP_PATHS, MAPPINGS, REG_SZ
+from rig.registry import APP_PATHS, MAPPINGS, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
 IN_64_BIT_VIEW = b"C:\\ProgramData\\Zel\\64-bit view.cmp"
@@ -32,25 +31,15 @@ CASES = [
 PROFILES = {MAPPINGS: IN_64_BIT_VIEW, registry.wow64(MAPPINGS): IN_32_BIT_VIEW}
 
 
-class Views:
-    arch = None  # the build under test
-
+class Views(unittest.TestCase):
     def test_views(self):
-        program = rig.DIST_ROOT / self.arch / "brannostelwin.exe"
         for case, stored, x64_profile, x86_profile in CASES:
             with self.subTest(case):
                 registry.set_registry(COMMON + [("HKLM", key, ENTRY, REG_SZ, PROFILES[key] + b"\0")
                                            for key in stored])
-                expected = x64_profile if self.arch == "x64" else x86_profile
-                self.assertEqual(standins.connect(program), (0, [(standins.SW_SHOW, standins.cm_command(expected))]))
-
-
-class NativeView(Views, unittest.TestCase):
-    arch = "x64"
-
-
-class RedirectedView(Views, unittest.TestCase):
-    arch = "x86"
+                expected = x64_profile if rig.ARCH == "x64" else x86_profile
+                self.assertEqual(standins.connect(),
+                                 (0, [(standins.SW_SHOW, standins.cm_command(expected))]))
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@
 //   del|HIVE\path                     remove the key and all below it
 //   set|HIVE\path|name|type|hexbytes  store exactly these bytes ("" name: the
 //                                     default value; type as a number)
-// HIVE is HKLM or HKCU. Exits 1 on the first step that fails.
+// HIVE is HKLM or HKCU; paths name the 64-bit view on 64-bit Windows, whatever
+// this helper's own architecture (Software\WOW6432Node\... is the 32-bit
+// one). Exits 1 on the first step that fails.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,8 +31,13 @@ static LONG Step(char* step) {
   HKEY hive = path ? Hive(&path) : NULL;
   if (hive == NULL) return ERROR_INVALID_PARAMETER;
   if (strcmp(fields[0], "del") == 0 && count == 2) {
-    LONG result = RegDeleteTreeA(hive, path);
-    if (result == ERROR_SUCCESS) result = RegDeleteKeyA(hive, path);
+    HKEY key;
+    LONG result = RegOpenKeyExA(hive, path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key);
+    if (result == ERROR_SUCCESS) {
+      result = RegDeleteTreeA(key, NULL);
+      RegCloseKey(key);
+      if (result == ERROR_SUCCESS) result = RegDeleteKeyExA(hive, path, KEY_WOW64_64KEY, 0);
+    }
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
   }
   if (strcmp(fields[0], "set") != 0 || count != 5) return ERROR_INVALID_PARAMETER;
@@ -42,7 +49,8 @@ static LONG Step(char* step) {
     data[i] = (BYTE)byte;
   }
   HKEY key;
-  LONG result = RegCreateKeyExA(hive, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+  LONG result =
+      RegCreateKeyExA(hive, path, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, NULL, &key, NULL);
   if (result == ERROR_SUCCESS) {
     result = RegSetValueExA(key, fields[2][0] ? fields[2] : NULL, 0, strtoul(fields[3], NULL, 0),
                             data, (DWORD)size);

@@ -6,8 +6,8 @@ trace in which they find nothing fails loudly rather than reading as a run
 that did nothing."""
 import re
 
-import wine
-from registry import APP_PATHS, MAPPINGS
+from rig import wine
+from rig.registry import APP_PATHS, MAPPINGS
 
 WRITTEN_FOR = "wine-8.0 (Debian 8.0~repack-4)"
 KEY_LABELS = {APP_PATHS: "App Paths", MAPPINGS: "Mappings"}
@@ -32,8 +32,9 @@ def key_events(lines):
     # thread: Wine's own start-up opens neither key.
     thread = next((m[1] for m in map(_OPEN.match, lines) if m and m[3] in trace_key), None)
     if thread is None:
-        raise UnreadableTrace(f"no open of a key brannostelwin reads in {len(lines)} trace lines; "
-                              f"the patterns were written for {WRITTEN_FOR}")
+        raise UnreadableTrace(f"no open of a key brannostelwin reads in {len(lines)} trace lines "
+                              f"(the patterns were written for {WRITTEN_FOR}); they begin:\n"
+                              + "\n".join(lines[:20]))
     roots, handles, pending, events = {}, {}, None, []
     for line in lines:
         if not line.startswith(f"{thread}:"):

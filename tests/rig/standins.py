@@ -6,7 +6,7 @@ releases it, when asked to."""
 import contextlib
 
 import rig
-import wine
+from rig import wine
 
 DIAL_SEQUENCE = ["call", "return", "exit"]  # what the dial stand-in logs for one run
 # Where the rig installs the Connection Manager stand-in in the prefix, and
@@ -62,7 +62,7 @@ class StandInLog:
 
 @contextlib.contextmanager
 def _log(variable):
-    with wine.scratch() as folder:
+    with rig.scratch() as folder:
         log = StandInLog(folder, variable)
         try:
             yield log

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the x86 test guest into the folder $1: a Debian system of this
 # host's release, from the mirror apt already uses, with 32-bit and 64-bit
-# Wine and what the tests run there; its disk image (disk.img), kernel
-# (vmlinuz) and initrd (initrd.img). Needs root (debootstrap, chroot).
-# guest.py calls it and keeps the result; nothing here is read at run time
-# but those three files.
+# Wine, qemu's guest agent (the host's channel into it) and what the tests
+# run there; its disk image (disk.img), kernel (vmlinuz) and initrd
+# (initrd.img). Needs root (debootstrap, chroot). guest.py calls it and keeps
+# the result; nothing here is read at run time but those three files.
 set -euo pipefail
 
 out=$1
@@ -17,15 +17,27 @@ if [ -z "$mirror" ]; then
   echo "build-image.sh: apt has no source for $suite main to build the guest from" >&2
   exit 1
 fi
-# What the tests run in the guest: Wine of both architectures, Python for the
-# rig, wixl and Python's compound-file reader for the upgrade test's next
-# release; and what its init uses.
-packages=(linux-image-amd64 kmod iproute2 python3 python3-olefile wine wine32:i386 wine64 wixl)
+# Wine of both architectures, Python for the rig, wixl and Python's
+# compound-file reader for the upgrade test's next release; what the init
+# uses.
+packages=(linux-image-amd64 kmod iproute2 qemu-guest-agent python3 python3-olefile
+          wine wine32:i386 wine64 wixl)
 
 root=$out/root
+unmount() {
+  for fs in dev sys proc; do
+    ! mountpoint -q "$root/$fs" || umount "$root/$fs" || umount -l "$root/$fs" || true
+  done
+}
+# The root tree goes only once nothing is mounted below it any more, and
+# the removal never crosses into another filesystem whatever happens.
 cleanup() {
-  for fs in proc sys dev; do umount -l "$root/$fs" 2>/dev/null || true; done
-  rm -rf "$root"
+  unmount
+  if grep -qF " $root/" /proc/self/mounts; then
+    echo "build-image.sh: still mounted below $root; left it in place" >&2
+  else
+    rm -rf --one-file-system "$root"
+  fi
 }
 trap cleanup EXIT
 mkdir -p "$root"
@@ -46,7 +58,7 @@ DEBIAN_FRONTEND=noninteractive chroot "$root" \
     exit 1
   }
 chroot "$root" apt-get clean
-for fs in proc sys dev; do umount -l "$root/$fs"; done
+unmount
 
 install -m 755 "$here/init" "$root/sbin/brannostel-init"
 echo brannostel-guest >"$root/etc/hostname"

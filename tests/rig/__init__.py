@@ -1,0 +1,58 @@
+"""The test rig: where the tests find what they test, and what every test
+expects of the shipped files. Its parts: places (where each architecture's
+programs can run), wine (running them in a prefix of the project's own),
+standins (what the platform stand-ins were handed), registry (registry
+scenarios), tracing (Wine's traces of brannostelwin), tsa (a throwaway
+timestamping authority).
+
+Settings come from the environment, read once; CTest sets them, and each
+has a default that works from any folder:
+  BRANNOSTEL_ARCH         x86 or x64: the build under test (default x64)
+  BRANNOSTEL_DIST_ROOT    dist/: a folder of programs per architecture, the
+                          packages (default: the tree's dist/)
+  BRANNOSTEL_BUILD        that architecture's build tree (default build/ARCH)
+  BRANNOSTEL_VERSION      the version the build gives the programs and packages
+                          (default: the one project() in CMakeLists.txt names)
+  BRANNOSTEL_PREFIX_NAME  the Wine prefix's folder (default wineprefix)
+  BRANNOSTEL_PREFIX_ARCH  the Windows the prefix is: x86 or x64 (default ARCH)
+"""
+import contextlib
+import os
+import pathlib
+import re
+import tempfile
+
+SOURCE = pathlib.Path(__file__).resolve().parent.parent.parent
+PROGRAMS = ("brannostelxp", "brannostelwin")
+ENTRY_NAME = b"Conexion a Zel Servicios IP"
+
+ARCH = os.environ.get("BRANNOSTEL_ARCH", "x64")
+DIST_ROOT = pathlib.Path(os.environ.get("BRANNOSTEL_DIST_ROOT", SOURCE / "dist")).resolve()
+BUILD = pathlib.Path(os.environ.get("BRANNOSTEL_BUILD", SOURCE / "build" / ARCH)).resolve()
+VERSION = os.environ.get("BRANNOSTEL_VERSION") or re.search(
+    r"project\(\s*brannostel\s+VERSION\s+([\d.]+)", (SOURCE / "CMakeLists.txt").read_text())[1]
+PREFIX_NAME = os.environ.get("BRANNOSTEL_PREFIX_NAME", "wineprefix")
+PREFIX_ARCH = os.environ.get("BRANNOSTEL_PREFIX_ARCH", ARCH)
+# The shipped programs of this architecture.
+DIST = DIST_ROOT / ARCH
+XP, WIN = (DIST / f"{name}.exe" for name in PROGRAMS)
+
+
+def package(arch=None, version=None, folder=None):
+    """Where the build puts an architecture's MSI."""
+    return (folder or DIST_ROOT) / f"brannostel-{version or VERSION}-{arch or ARCH}.msi"
+
+
+def next_version():
+    """What the next release is numbered: Windows Installer compares only the
+    first three fields, so a release bumps the third."""
+    major, minor, patch, _ = map(int, VERSION.split("."))
+    return f"{major}.{minor}.{patch + 1}.0"
+
+
+@contextlib.contextmanager
+def scratch():
+    """A folder for one case's files, in the build tree, removed afterwards."""
+    (BUILD / "scratch").mkdir(parents=True, exist_ok=True)
+    with tempfile.TemporaryDirectory(dir=BUILD / "scratch") as folder:
+        yield pathlib.Path(folder)

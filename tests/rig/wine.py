@@ -1,0 +1,173 @@
+"""The Wine harness: a prefix of the project's own, with the stand-ins
+installed in it; starting, running and stopping programs there; what the
+prefix holds, as snapshots.
+
+The prefix is rig.PREFIX_NAME in the build tree, or, where
+BRANNOSTEL_PREFIXES is set (as in the x86 test guest, whose own disk keeps
+them), under that folder, per architecture. Each starts as a copy of one
+made once from nothing, so a fresh prefix takes seconds, not a minute.
+
+Run as a script, `wine.py stop PREFIX...` ends those prefixes' wineservers
+(test.sh, whatever happens).
+"""
+import contextlib
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+import rig
+from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
+
+ROOT = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / rig.ARCH
+        if "BRANNOSTEL_PREFIXES" in os.environ else rig.BUILD)
+
+
+def prefix():
+    return ROOT / rig.PREFIX_NAME
+
+
+def loader():
+    """The prefix's own loader, called by path: /usr/bin/wine prefers the
+    32-bit one whenever it is installed, even where it cannot run."""
+    return LOADERS[rig.PREFIX_ARCH]
+
+
+def environment(extra=None, folder=None):
+    return {**os.environ,
+            "WINEPREFIX": str(folder or prefix()),
+            "WINEARCH": PREFIX_KINDS[rig.PREFIX_ARCH],
+            "WINELOADER": loader(),
+            "WINEDEBUG": "-all",
+            # Our stand-in dial dialog over Wine's builtin; no menu entries in
+            # the user's home; no Mono or Gecko install prompts.
+            "WINEDLLOVERRIDES": "rasdlg=n;winemenubuilder.exe=d;mscoree=;mshtml=",
+            **(extra or {})}
+
+
+def quiet(command, folder=None, check=True):
+    subprocess.run(command, env=environment(folder=folder), check=check,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def ensure_prefix():
+    """Makes the prefix unless it is there, (re)installs the stand-ins into
+    it, and keeps its wineserver up until stop()."""
+    folder = prefix()
+    if not (folder / "system.reg").exists():
+        pristine = ROOT.parent / f"pristine-{rig.PREFIX_ARCH}"
+        if not (pristine / "system.reg").exists():
+            shutil.rmtree(pristine, ignore_errors=True)
+            pristine.parent.mkdir(parents=True, exist_ok=True)
+            quiet([loader(), "wineboot", "-i"], pristine)
+            quiet([WINESERVER, "-w"], pristine)  # everything saved
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(pristine, folder, symlinks=True)
+        # What the relay trace shows when a test turns it on: the closing of
+        # handles and the calls into the shell.
+        quiet([loader(), "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
+               "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
+        # Until the server reg started has gone, no persistent one can start.
+        quiet([WINESERVER, "-w"])
+    # One wineserver for all the runs until stop(). Started afresh for each,
+    # it would load and save the whole registry every time (seconds each
+    # under emulation), and a program started just as it was ending would
+    # die with it.
+    quiet([WINESERVER, "-p"], check=False)  # fails where one runs already
+    # The stand-ins are this build's: 32-bit ones go to a 64-bit prefix's
+    # 32-bit system folder.
+    standins = rig.BUILD / "standins"
+    system = "syswow64" if (rig.ARCH, rig.PREFIX_ARCH) == ("x86", "x64") else "system32"
+    shutil.copy2(standins / "rasdlg.dll", folder / "drive_c/windows" / system / "rasdlg.dll")
+    program_folder = folder / "drive_c" / "Program Files" / "CM Stand In"
+    program_folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(standins / "cmmgr32.exe", program_folder / "cmmgr32.exe")
+
+
+def fresh_prefix():
+    """The prefix as a new one, whatever the tests before did to it."""
+    stop()
+    shutil.rmtree(prefix(), ignore_errors=True)
+    ensure_prefix()
+
+
+def stop(folder=None):
+    """Ends a prefix's wineserver (this one's by default) and all it runs."""
+    quiet([WINESERVER, "-k"], folder, check=False)
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def start(program, args=(), env=None, trace=False):
+    """Starts a program under Wine, with env added to the environment;
+    returns the Popen (with its stderr piped when trace is set). An x86
+    program gets the 32-bit loader, also in a 64-bit prefix, as Wine's own
+    launcher does. A test that starts one ends it: see running()."""
+    path = pathlib.Path(program)
+    image = path.read_bytes()[:4096] if path.is_file() else b""
+    header = int.from_bytes(image[0x3C:0x40], "little")
+    x86 = image[header + 4:header + 6] == b"\x4c\x01"  # IMAGE_FILE_MACHINE_I386
+    return subprocess.Popen([LOADERS["x86"] if x86 else loader(), str(program), *args],
+                            env=environment(env), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
+
+
+def finish(proc, timeout):
+    """Waits for a started program's end; kills it if it has not ended within
+    timeout seconds, and fails."""
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        raise AssertionError(f"{proc.args[1]} still running after {timeout} s") from None
+
+
+@contextlib.contextmanager
+def running(program, args=(), env=None):
+    """A program started under Wine for the length of a with block, killed
+    at its end if it is still running then."""
+    proc = start(program, args, env)
+    try:
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def run(program, args=(), env=None, timeout=60):
+    """Runs a program under Wine to its end; returns its exit status."""
+    return finish(start(program, args, env), timeout)
+
+
+def wait_for_file(path, text, timeout=60):
+    """Waits until the file holds text; returns whether it did."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if path.exists() and text in path.read_text():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def registry_export(path):
+    """The prefix's whole registry, as text."""
+    quiet([loader(), "regedit", "/E", windows_path(path)])
+    return path.read_bytes().decode("utf-16")
+
+
+def drive_files():
+    """Every file under the prefix's drive C with its size and change time."""
+    root = prefix() / "drive_c"
+    return {str(p.relative_to(root)): (p.stat().st_size, p.stat().st_mtime_ns)
+            for p in root.rglob("*") if p.is_file() and not p.is_symlink()}
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["stop"]:
+    for name in sys.argv[2:]:
+        stop(pathlib.Path(name).resolve())
