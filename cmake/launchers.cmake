@@ -1,11 +1,16 @@
 # The helpers that make a program of this project, used by dialdialog/,
-# cmlaunch/ and bench/. The icon and the version-information template they
+# cmlaunch/, check/ and bench/. The icon and the version-information template they
 # use are the frame's (frame/).
 
-# add_identity(TARGET PROGRAM): gives TARGET the icon and version information
-# of PROGRAM, made from the shared template.
+# add_identity(TARGET PROGRAM [DESCRIPTION]): gives TARGET the icon and version
+# information of PROGRAM, made from the shared template; the description is
+# the launchers' unless one is given.
 function(add_identity target program)
   set(PROGRAM ${program})
+  set(DESCRIPTION "${program} MFC Application")
+  if(ARGC GREATER 2)
+    set(DESCRIPTION "${ARGV2}")
+  endif()
   get_target_property(ICON_FILE app_icon ICON_FILE)
   string(REPLACE "." "," VERSION_COMMAS ${PROJECT_VERSION})
   string(REPLACE "." ", " VERSION_TEXT ${PROJECT_VERSION})
@@ -16,15 +21,23 @@ function(add_identity target program)
   add_dependencies(${target} app_icon)
 endfunction()
 
-# add_launcher(NAME SOURCES...): one shipped program on the frame, with its
-# identity resources and its load configuration, written to DIST_DIR.
-function(add_launcher name)
-  add_executable(${name} WIN32 ${ARGN})
-  add_identity(${name} ${name})
-  target_link_libraries(${name} PRIVATE frame)
+# add_program(NAME WIN32|CONSOLE SOURCES...): one shipped program, with its
+# identity resources and its load configuration, written to DIST_DIR. A
+# PROGRAM_DESCRIPTION, set by the caller, replaces the launchers' description.
+function(add_program name subsystem)
+  add_executable(${name} ${ARGN})
+  if(subsystem STREQUAL "WIN32")
+    set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
+  if(DEFINED PROGRAM_DESCRIPTION)
+    add_identity(${name} ${name} "${PROGRAM_DESCRIPTION}")
+  else()
+    add_identity(${name} ${name})
+  endif()
+  target_link_libraries(${name} PRIVATE load_config)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
-  # The linker places the frame's load configuration; the link map says
-  # where, and load_config.py points the image's directory at it.
+  # The linker places the load configuration; the link map says where, and
+  # load_config.py points the image's directory at it.
   set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
   target_link_options(${name} PRIVATE -Wl,-Map=${link_map})
   # A changed step links the program again, so that the step runs again.
@@ -34,4 +47,10 @@ function(add_launcher name)
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
             $<TARGET_FILE:${name}> ${link_map}
     VERBATIM)
+endfunction()
+
+# add_launcher(NAME SOURCES...): a launcher, on the frame.
+function(add_launcher name)
+  add_program(${name} WIN32 ${ARGN})
+  target_link_libraries(${name} PRIVATE frame)
 endfunction()

@@ -2,6 +2,11 @@
 
 #include <windows.h>
 
+// Where they read, in both hives (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER).
+inline constexpr char kAppPathsKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe";
+inline constexpr char kMappingsKey[] = "Software\\Microsoft\\Connection Manager\\Mappings";
+
 // The two registry lookups of brannostelwin. Each only reads: it fills a
 // 260-byte buffer with zero-terminated text and returns 0, or returns 1.
 
