@@ -18,21 +18,6 @@ static void* lastRecord;
 
 static void Log(const char* line) { AppendLine("RASDLG_STANDIN_LOG", line); }
 
-// Texts are logged as hex so that every byte arrives exactly; null as "-".
-// What does not fit into out is left off, so a longer text than any test
-// hands over is logged cut short, never written past the buffer.
-static char* Hex(char* out, size_t outSize, const void* data, size_t size) {
-  char* p = out;
-  if (data == NULL) {
-    *p++ = '-';
-  } else {
-    if (size > (outSize - 1) / 2) size = (outSize - 1) / 2;
-    for (size_t i = 0; i < size; ++i) p += sprintf(p, "%02x", ((const unsigned char*)data)[i]);
-  }
-  *p = '\0';
-  return out;
-}
-
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)instance;
   (void)reserved;

@@ -1,7 +1,8 @@
 // What the stand-ins share: reading a number the test put in the environment,
-// appending one line to the log file the test named there, and staying until
-// the test says so.
+// appending one line to the log file the test named there, logging texts
+// exactly, and staying until the test says so.
 #pragma once
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
@@ -10,6 +11,21 @@ static inline unsigned long EnvNumber(const char* name) {
   char text[32];
   DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
   return n > 0 && n < sizeof text ? strtoul(text, NULL, 0) : 0;
+}
+
+// Texts are logged as hex so that every byte arrives exactly; null as "-".
+// What does not fit into out is left off, so a longer text than any test
+// hands over is logged cut short, never written past the buffer.
+static inline char* Hex(char* out, size_t outSize, const void* data, size_t size) {
+  char* p = out;
+  if (data == NULL) {
+    *p++ = '-';
+  } else {
+    if (size > (outSize - 1) / 2) size = (outSize - 1) / 2;
+    for (size_t i = 0; i < size; ++i) p += sprintf(p, "%02x", ((const unsigned char*)data)[i]);
+  }
+  *p = '\0';
+  return out;
 }
 
 // Each line is appended by its own open and close, so that a line logged at

@@ -1,0 +1,62 @@
+// Test-only stand-in for the Remote Access API's phonebook lookups, which the
+// check uses and Wine only pretends to have. It logs each lookup's phonebook
+// and entry name to the file named by RASAPI_STANDIN_LOG, and answers as the
+// test asks:
+//   RASAPI_STANDIN_ENTRY  "all users" or "user": the entry "Conexion a Zel
+//                         Servicios IP" is in that phonebook; unset: no entry
+#include <windows.h>
+// windows.h first: the Remote Access headers need its types.
+#include <ras.h>
+#include <raserror.h>
+
+#include "standin.h"
+
+static const char kEntry[] = "Conexion a Zel Servicios IP";
+
+// REN_AllUsers or REN_User for the phonebook the test named; -1 for none.
+static int Phonebook(void) {
+  char text[32];
+  DWORD n = GetEnvironmentVariableA("RASAPI_STANDIN_ENTRY", text, sizeof text);
+  if (n == 0 || n >= sizeof text) return -1;
+  return strcmp(text, "user") == 0 ? REN_User : REN_AllUsers;
+}
+
+static void Log(const char* call, LPCSTR phonebook, LPCSTR entry) {
+  static char line[2200], book[1024], name[1024];
+  snprintf(line, sizeof line, "%s phonebook=%s entry=%s", call,
+           Hex(book, sizeof book, phonebook, phonebook ? strlen(phonebook) : 0),
+           Hex(name, sizeof name, entry, entry ? strlen(entry) : 0));
+  AppendLine("RASAPI_STANDIN_LOG", line);
+}
+
+DWORD APIENTRY RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA properties,
+                                      LPDWORD size, LPBYTE device, LPDWORD deviceSize) {
+  (void)properties;
+  (void)device;
+  (void)deviceSize;
+  Log("lookup", phonebook, entry);
+  if (Phonebook() < 0 || entry == NULL || strcmp(entry, kEntry) != 0) {
+    return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+  }
+  // Asked for the size only, as the check asks.
+  *size = sizeof(RASENTRYA);
+  return ERROR_BUFFER_TOO_SMALL;
+}
+
+DWORD APIENTRY RasEnumEntriesA(LPCSTR reserved, LPCSTR phonebook, LPRASENTRYNAMEA names,
+                               LPDWORD bytes, LPDWORD count) {
+  (void)reserved;
+  Log("list", phonebook, NULL);
+  *count = 0;
+  if (Phonebook() < 0) return ERROR_SUCCESS;
+  if (*bytes < sizeof *names) {
+    *bytes = sizeof *names;
+    return ERROR_BUFFER_TOO_SMALL;
+  }
+  memset(names, 0, sizeof *names);
+  names->dwSize = sizeof *names;
+  strcpy(names->szEntryName, kEntry);
+  names->dwFlags = (DWORD)Phonebook();
+  *count = 1;
+  return ERROR_SUCCESS;
+}
