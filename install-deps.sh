@@ -2,7 +2,8 @@
 # Installs what building and testing need, only what is missing: CMake, the
 # MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
 # 64-bit Wine, Python's PE and compound-file readers, the MSI tools, the
-# code-signing tools and the linters. On a machine that cannot run 32-bit
+# code-signing tools, the linters, and a Spanish locale for the check's
+# tests. On a machine that cannot run 32-bit
 # programs, also what the emulated x86 test guest is built and booted with
 # (qemu, debootstrap).
 # Silent when everything is there. 32-bit Wine installs on every amd64
@@ -12,7 +13,7 @@ set -euo pipefail
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 python3 python3-pefile python3-olefile wixl msitools osslsigncode openssl
-          clang-format clang-tidy shellcheck python3-pyflakes)
+          clang-format clang-tidy shellcheck python3-pyflakes locales)
 guest_packages=(qemu-system-x86 debootstrap)
 
 missing_of() {
@@ -38,6 +39,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The check's Spanish is tested in a Spanish session, whose locale must exist.
+if ! locale -a 2>/dev/null | grep -qix 'es_ES.utf-\?8'; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing: the es_ES.UTF-8 locale. Run this script as root, or run:" >&2
+    echo "  sudo localedef -i es_ES -f UTF-8 es_ES.UTF-8" >&2
+    exit 1
+  fi
+  echo "Generating the es_ES.UTF-8 locale"
+  localedef -i es_ES -f UTF-8 es_ES.UTF-8
 fi
 
 # The x86 tests' guest, only where 32-bit programs cannot run here. Without

@@ -1,7 +1,8 @@
 """Shows the built programs of one architecture at work: runs each under
 Wine, in the project's prefix for that architecture with the test stand-ins,
-and says in plain words what it handed to the platform. Where this machine
-cannot run that architecture, says so in one line."""
+and says in plain words what it handed to the platform; then the check's
+report on a workstation set up wrongly, in English and in Spanish. Where this
+machine cannot run that architecture, says so in one line."""
 import pathlib
 import sys
 
@@ -46,6 +47,18 @@ def show_connection_manager():
             print("  and nothing was started")
 
 
+def show_check():
+    print(f"\n{rig.ARCH} brannostelcheck, where the machine-wide Mappings key maps another "
+          "connection\n(the user's key maps this one) and the phonebook has no entry:")
+    registry.set_registry(registry.profile_values()[:1] + [
+        ("HKLM", registry.MAPPINGS, "Another connection", registry.REG_SZ, b"C:\\other.cmp\0"),
+        ("HKCU", registry.MAPPINGS, rig.ENTRY_NAME.decode(), registry.REG_SZ, b"C:\\zel.cmp\0")])
+    for language in standins.LOCALES:
+        status, report, _ = standins.check(language, phonebook=None)
+        print(f"\n  with {standins.LOCALES[language]}, exit status {status}:\n")
+        print("\n".join(f"    {line}" for line in report.splitlines()))
+
+
 if __name__ == "__main__":
     if places.where({rig.ARCH})[0] == "guest":
         print(f"\nThis machine cannot run 32-bit programs: showing the {rig.ARCH} programs "
@@ -59,5 +72,6 @@ if __name__ == "__main__":
         show_dial(0, "the user closed it")
         show_dial(1, "connected")
         show_connection_manager()
+        show_check()
     finally:
         wine.stop()

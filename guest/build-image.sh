@@ -18,10 +18,10 @@ if [ -z "$mirror" ]; then
   exit 1
 fi
 # Wine of both architectures, Python for the rig, wixl and Python's
-# compound-file reader for the upgrade test's next release; what the init
-# uses.
+# compound-file reader for the upgrade test's next release, the locales for
+# a Spanish session; what the init uses.
 packages=(linux-image-amd64 kmod iproute2 qemu-guest-agent python3 python3-olefile
-          wine wine32:i386 wine64 wixl)
+          wine wine32:i386 wine64 wixl locales)
 
 root=$out/root
 unmount() {
@@ -58,6 +58,7 @@ DEBIAN_FRONTEND=noninteractive chroot "$root" \
     exit 1
   }
 chroot "$root" apt-get clean
+chroot "$root" localedef -i es_ES -f UTF-8 es_ES.UTF-8
 unmount
 
 install -m 755 "$here/init" "$root/sbin/brannostel-init"

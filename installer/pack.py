@@ -27,7 +27,7 @@ import olefile
 
 HERE = pathlib.Path(__file__).resolve().parent
 WXS = HERE / "brannostel.wxs"
-PROGRAMS = ("brannostelxp.exe", "brannostelwin.exe")
+PROGRAMS = ("brannostelxp.exe", "brannostelwin.exe", "brannostelcheck.exe")
 # The namespace of this product's codes; never changes.
 NAMESPACE = uuid.UUID("6F0C3B1E-2D4A-5E8F-9A7B-1C2D3E4F5A6B")
 # Summary information properties (Windows Installer's names).

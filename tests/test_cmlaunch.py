@@ -36,61 +36,75 @@ SHELL = [f"shell owner=0 verb=open folder=0 show={standins.SW_SHOW}"]
 LONGEST = b"C:\\" + b"p" * 252 + b".cmp"  # 259 bytes: with its zero, a full buffer
 assert len(LONGEST) == 259
 
+# What the check says of each: where the lookups found what they found, or
+# why they found nothing.
+FOUND = "Profile mapped in HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Connection Manager\\Mappings"
+REFUSED = "260 bytes and no terminating zero, longer than a path may be; brannostelwin refuses it"
+
 SCENARIOS = [
     # (case, registry values, profile string handed over or None, key events
-    # before the shell is asked, if it is)
-    ("machine-wide profile", [program(), mapping(sz(PROFILE))], PROFILE, BOTH_MACHINE_READS),
+    # before the shell is asked, if it is, what the check explains)
+    ("machine-wide profile", [program(), mapping(sz(PROFILE))], PROFILE, BOTH_MACHINE_READS, FOUND),
     ("App Paths only per user", [program("HKCU"), mapping(sz(PROFILE))], None,
-     ["fail HKLM App Paths access=1"]),
+     ["fail HKLM App Paths access=1"], "cmmgr32.exe exists, but brannostelwin reads only "
+     "HKEY_LOCAL_MACHINE"),
     ("no App Paths at all", [mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], None,
-     ["fail HKLM App Paths access=1"]),
+     ["fail HKLM App Paths access=1"], "No key for cmmgr32.exe under HKEY_LOCAL_MACHINE"),
     ("machine-wide key without the value, per-user value",
      [program(), mapping(sz(PROFILE), name="Another connection"),
-      mapping(sz(PER_USER_PROFILE), "HKCU")], None, BOTH_MACHINE_READS),
+      mapping(sz(PER_USER_PROFILE), "HKCU")], None, BOTH_MACHINE_READS,
+     "has the value, but while the machine-wide key exists, this user's is not read"),
     ("no machine-wide key, per-user value",
      [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE,
-     APP_PATHS_READ + USER_MAPPING_READ),
+     APP_PATHS_READ + USER_MAPPING_READ, "there is no machine-wide Mappings key, so this user's is read"),
     ("machine-wide wins over per-user",
      [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE,
-     BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, FOUND),
     ("no mappings key anywhere", [program()], None,
-     APP_PATHS_READ + ["fail HKLM Mappings access=1", "fail HKCU Mappings access=1"]),
+     APP_PATHS_READ + ["fail HKLM Mappings access=1", "fail HKCU Mappings access=1"],
+     "No Mappings key, neither"),
     ("profile path with blanks, left unquoted",
      [program(), mapping(sz(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"))],
-     b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp", BOTH_MACHINE_READS),
+     b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp", BOTH_MACHINE_READS,
+     "The profile path has blanks and no quotes"),
     ("quotes and variables kept as stored",
      [program(), mapping((REG_EXPAND_SZ, b'"%ProgramFiles%\\Zel\\zel.cmp" /x\0'))],
-     b'"%ProgramFiles%\\Zel\\zel.cmp" /x', BOTH_MACHINE_READS),
+     b'"%ProgramFiles%\\Zel\\zel.cmp" /x', BOTH_MACHINE_READS,
+     "is stored as REG_EXPAND_SZ: brannostelwin does not expand %variables%"),
     # Stored bytes, taken as text whatever their type.
-    ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, BOTH_MACHINE_READS),
+    ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, BOTH_MACHINE_READS, FOUND),
     ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None,
-     BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, REFUSED),
     ("260 binary bytes, no zero", [program(), mapping((REG_BINARY, LONGEST + b"x"))], None,
-     BOTH_MACHINE_READS),
-    ("261 bytes", [program(), mapping(sz(LONGEST + b"x"))], None, BOTH_MACHINE_READS),
-    ("short, no zero", [program(), mapping((REG_SZ, PROFILE))], PROFILE, BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, REFUSED),
+    ("261 bytes", [program(), mapping(sz(LONGEST + b"x"))], None, BOTH_MACHINE_READS,
+     "261 bytes, longer than a path may be"),
+    ("short, no zero", [program(), mapping((REG_SZ, PROFILE))], PROFILE, BOTH_MACHINE_READS, FOUND),
     ("a zero inside", [program(), mapping((REG_BINARY, PROFILE + b"\0trailing bytes"))], PROFILE,
-     BOTH_MACHINE_READS),
-    ("a number", [program(), mapping((REG_DWORD, b"zel\0"))], b"zel", BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, "holds more after its text"),
+    ("a number", [program(), mapping((REG_DWORD, b"zel\0"))], b"zel", BOTH_MACHINE_READS,
+     "is stored as REG_DWORD, not as text"),
     ("a number with no zero byte", [program(), mapping((REG_DWORD, b"abcd"))], b"abcd",
-     BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, "is stored as REG_DWORD, not as text"),
     ("a string list", [program(), mapping((REG_MULTI_SZ, PROFILE + b"\0second\0\0"))], PROFILE,
-     BOTH_MACHINE_READS),
-    ("empty", [program(), mapping((REG_BINARY, b""))], b"", BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, "is stored as REG_MULTI_SZ, not as text"),
+    ("empty", [program(), mapping((REG_BINARY, b""))], b"", BOTH_MACHINE_READS,
+     "No such profile file: \r\n"),
     ("program path of 260 bytes, no zero",
      [program(kind_and_data=(REG_BINARY, LONGEST + b"x")), mapping(sz(PROFILE))], None,
-     APP_PATHS_READ),
+     APP_PATHS_READ, REFUSED),
     ("program path of 261 bytes",
-     [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, APP_PATHS_READ),
+     [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, APP_PATHS_READ,
+     "261 bytes, longer than a path may be"),
     ("program path unterminated",
      [program(kind_and_data=(REG_SZ, standins.CM_STANDIN.encode())), mapping(sz(PROFILE))], PROFILE,
-     BOTH_MACHINE_READS),
+     BOTH_MACHINE_READS, "Connection Manager registered: HKEY_LOCAL_MACHINE"),
 ]
 
 
 class RegistryScenarios(unittest.TestCase):
     def test_scenarios(self):
-        for case, values, profile, key_events in SCENARIOS:
+        for case, values, profile, key_events, explained in SCENARIOS:
             with self.subTest(case), standins.cm_log() as log:
                 registry.set_registry(values)
                 status, events = tracing.run_traced(rig.WIN, log.env)
@@ -102,6 +116,13 @@ class RegistryScenarios(unittest.TestCase):
                     self.assertTrue(log.wait_for("start"), "nothing was started")
                     self.assertEqual(log.cm_starts(),
                                      [(standins.SW_SHOW, standins.cm_command(profile))])
+                # The check's verdict is the launcher's, and it says why.
+                _, report, _ = standins.check()
+                verdict = ("brannostelwin would start nothing." if profile is None else
+                           f"brannostelwin would start {standins.CM_STANDIN} with the parameters "
+                           f"{profile.decode()}")
+                self.assertIn(f"{verdict}\r\n", report)
+                self.assertIn(explained, report)
 
 
 class ShellOutcomes(unittest.TestCase):

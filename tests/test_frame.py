@@ -1,6 +1,7 @@
-"""What the frame guarantees for every run of either program, seen from
+"""What the frame guarantees for every run of either launcher, seen from
 outside under Wine: the command line changes nothing, the error mode keeps
-inherited flags, runs at once are independent, and nothing is written."""
+inherited flags, runs at once are independent, and nothing is written. The
+check, too, takes no options and writes nothing."""
 import unittest
 
 from rig import registry, standins, wine
@@ -15,7 +16,13 @@ def connect(args=()):
     return standins.connect(rig.WIN, args)
 
 
-HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect}
+def check(args=()):
+    return standins.check(args=args)[:2]
+
+
+# What each program hands on: the launchers to the platform, the check to its
+# reader.
+HANDOFFS = {"brannostelxp": dial, "brannostelwin": connect, "brannostelcheck": check}
 
 
 class CommandLines(unittest.TestCase):
@@ -26,6 +33,7 @@ class CommandLines(unittest.TestCase):
         ("brannostelxp", "empty arguments", ["", ""]),
         ("brannostelxp", "a very long one", ["x" * 30000]),
         ("brannostelwin", "switches and file names", ["/s", '"C:\\other profile.cmp"', "x" * 5000]),
+        ("brannostelcheck", "switches", ["/?", "/s", "-q"]),
     ]
 
     def test_ignored(self):
@@ -70,7 +78,7 @@ class TwoAtOnce(unittest.TestCase):
                 first_log.release()
                 self.assertEqual(wine.finish(first, 60), 0)
             for name, log, record in (("first", first_log, "freed"), ("second", second_log, "live")):
-                events = log.dial_events()
+                events = log.events()
                 self.assertEqual([e for e, _ in events], standins.DIAL_SEQUENCE, name)
                 self.assertEqual(events[2][1]["record"], record, name)
 
@@ -92,7 +100,8 @@ class NoWrites(unittest.TestCase):
             with self.subTest(name), rig.scratch() as folder:
                 files_before = wine.drive_files()
                 registry_before = wine.registry_export(folder / "before.reg")
-                self.assertEqual(handoff()[0], 0)
+                # The check says the profile file is not there.
+                self.assertEqual(handoff()[0], 1 if name == "brannostelcheck" else 0)
                 registry_after = wine.registry_export(folder / "after.reg")
                 files_after = wine.drive_files()
                 self.assertEqual(files_after, files_before)

@@ -62,7 +62,7 @@ def mentions(link, text):
 
 def shortcuts():
     # Wine puts per-machine shortcuts in the user's Start Menu: look, don't assume.
-    return {p.stem: p for p in (wine.prefix() / "drive_c").rglob("*.lnk") if p.stem in rig.PROGRAMS}
+    return {p.stem: p for p in (wine.prefix() / "drive_c").rglob("*.lnk") if p.stem in rig.SHIPPED}
 
 
 class Package(unittest.TestCase):
@@ -72,17 +72,17 @@ class Package(unittest.TestCase):
                           properties["ALLUSERS"]), (rig.VERSION, UPGRADE_CODES[rig.ARCH], "1"))
         files = {row[2]: int(row[3]) for row in table("File")}
         self.assertEqual(files, {f"{name}.exe": (rig.DIST / f"{name}.exe").stat().st_size
-                                 for name in rig.PROGRAMS})
+                                 for name in rig.SHIPPED})
         directories = {row[0]: (row[1], row[2]) for row in table("Directory")}
         self.assertEqual(directories["INSTALLDIR"], (PROGRAM_FILES[rig.ARCH], "Brannostel"))
         # 256: the component belongs to 64-bit Windows' side of the machine.
         attributes = {row[0]: int(row[3]) for row in table("Component")}
         self.assertEqual(attributes, {name: 256 if rig.ARCH == "x64" else 0
-                                      for name in rig.PROGRAMS})
+                                      for name in rig.SHIPPED})
         menu = {row[2]: (row[1], row[8]) for row in table("Shortcut")}
-        self.assertEqual(menu, {name: ("ProgramMenuFolder", f"{name}.exe") for name in rig.PROGRAMS})
+        self.assertEqual(menu, {name: ("ProgramMenuFolder", f"{name}.exe") for name in rig.SHIPPED})
         self.assertEqual(sorted(row[0] for row in table("Icon")),
-                         sorted(f"{n}.exe" for n in rig.PROGRAMS))
+                         sorted(f"{n}.exe" for n in rig.SHIPPED))
         # Programs and Features shows the programs' icon and offers no "Change".
         self.assertEqual((properties["ARPPRODUCTICON"], properties["ARPNOMODIFY"]),
                          ("brannostelwin.exe", "1"))
@@ -121,7 +121,7 @@ class InstallRoundTrip(unittest.TestCase):
         self.assertEqual(msiexec("/i"), 0)
 
         links = shortcuts()
-        for name in rig.PROGRAMS:
+        for name in rig.SHIPPED:
             with self.subTest(name):
                 installed = INSTALLED / f"{name}.exe"
                 shipped = (rig.DIST / f"{name}.exe").read_bytes()
@@ -141,6 +141,9 @@ class InstallRoundTrip(unittest.TestCase):
         self.assertEqual(standins.unhex(events[0][1]["entry"]), rig.ENTRY_NAME)
         self.assertEqual(standins.connect(INSTALLED / "brannostelwin.exe"),
                          (0, [(standins.SW_SHOW, standins.cm_command(b"C:\\zel.cmp"))]))
+        status, report, _ = standins.check(program=INSTALLED / "brannostelcheck.exe")
+        self.assertEqual(status, 1, report)  # no file C:\zel.cmp
+        self.assertIn("brannostelwin would start", report)
 
         self.assertEqual(msiexec("/x"), 0)
         self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
@@ -155,7 +158,7 @@ class Upgrades(unittest.TestCase):
     tearDownClass = InstallRoundTrip.tearDownClass
 
     def installed(self):
-        return {name: (INSTALLED / f"{name}.exe").read_bytes() for name in rig.PROGRAMS}
+        return {name: (INSTALLED / f"{name}.exe").read_bytes() for name in rig.SHIPPED}
 
     def test_upgrade_rollback_remove(self):
         before = set(wine.drive_files())
@@ -164,7 +167,7 @@ class Upgrades(unittest.TestCase):
             # The next release's programs differ in their bytes, so that its
             # files can be told from the shipped ones.
             next_programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"next release"
-                             for name in rig.PROGRAMS}
+                             for name in rig.SHIPPED}
             for name, data in next_programs.items():
                 (folder / f"{name}.exe").write_bytes(data)
             next_msi = rig.package(version=next_version, folder=folder)
@@ -179,7 +182,7 @@ class Upgrades(unittest.TestCase):
                              [(next_version, "0x1")], "not one entry, of the next release")
             self.assertEqual(self.installed(), next_programs)
             links = shortcuts()
-            for name in rig.PROGRAMS:
+            for name in rig.SHIPPED:
                 self.assertTrue(mentions(links[name].read_bytes(),
                                          f"C:\\Program Files\\Brannostel\\{name}.exe"))
             self.assertEqual(standins.dial(INSTALLED / "brannostelxp.exe")[0], 0)

@@ -11,26 +11,37 @@ US_ENGLISH = 0x0409
 
 # Windows system DLLs a program may import and still start on a stock Windows.
 SYSTEM_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
-               "RASDLG.DLL"}
+               "RASDLG.DLL", "RASAPI32.DLL"}
 # Imports through which a program could create or change a file or the registry.
 WRITERS = ["CreateFile", "WriteFile", "CopyFile", "MoveFile", "DeleteFile", "CreateDirectory",
            "WritePrivateProfile", "WriteProfile", "RegSetValue", "RegSetKeyValue", "RegCreateKey",
            "RegDeleteKey", "RegDeleteValue", "RegDeleteTree", "RegSaveKey", "RegRestoreKey",
            "SHSetValue", "SHRegSet", "fopen", "open", "wopen", "creat", "wfopen", "freopen"]
+GUI, CONSOLE = (pefile.SUBSYSTEM_TYPE[f"IMAGE_SUBSYSTEM_WINDOWS_{kind}"] for kind in ("GUI", "CUI"))
+REGISTRY_READS = [("ADVAPI32.DLL", "RegOpenKeyExA"), ("ADVAPI32.DLL", "RegQueryValueExA"),
+                  ("ADVAPI32.DLL", "RegCloseKey")]
 
 PROGRAMS = {
-    # program: ((DLL, function) it must import by name, DLLs it must not import;
-    # neither has a window or a message box, so neither needs USER32)
-    "brannostelxp": ([("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
-                      ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
-                     {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL"}),
-    "brannostelwin": ([("ADVAPI32.DLL", "RegOpenKeyExA"), ("ADVAPI32.DLL", "RegQueryValueExA"),
-                       ("ADVAPI32.DLL", "RegCloseKey"), ("SHELL32.DLL", "ShellExecuteA"),
-                       ("KERNEL32.DLL", "SetErrorMode")],
-                      {"RASDLG.DLL", "OLE32.DLL", "USER32.DLL"}),
+    # program: (subsystem, (DLL, function) it must import by name, DLLs it
+    # must not import, writers it may import, the description its version
+    # information gives). The launchers have no window and no message box,
+    # so they need no USER32, and call no wide-character function; the
+    # check writes its report to its standard output, a console's wide or a
+    # file's bytes, and loads the dial dialog library only to see it load.
+    "brannostelxp": (GUI, [("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
+                           ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
+                     {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
+                     [], "brannostelxp MFC Application"),
+    "brannostelwin": (GUI, REGISTRY_READS + [("SHELL32.DLL", "ShellExecuteA"),
+                                             ("KERNEL32.DLL", "SetErrorMode")],
+                      {"RASDLG.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
+                      [], "brannostelwin MFC Application"),
+    "brannostelcheck": (CONSOLE, REGISTRY_READS + [("RASAPI32.DLL", "RasGetEntryPropertiesA"),
+                                                   ("KERNEL32.DLL", "WriteConsoleW"),
+                                                   ("KERNEL32.DLL", "GetConsoleProcessList")],
+                        {"RASDLG.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL"},
+                        ["WriteFile"], "brannostelcheck: what the brannostel launchers need"),
 }
-
-
 # Every function a program may import, with the evidence that the oldest
 # Windows each build supports exports it: XP on x86, XP x64 / Server 2003 on
 # x64. "docs": Microsoft's Win32 documentation gives Windows 2000 or XP as
@@ -44,21 +55,26 @@ IMPORT_ALLOWLIST = [
     # (DLL, functions, architectures, evidence)
     ("KERNEL32.DLL", "DeleteCriticalSection EnterCriticalSection InitializeCriticalSection "
      "LeaveCriticalSection GetLastError GetStartupInfoA GlobalAlloc GlobalFree SetErrorMode "
-     "SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery", BOTH,
+     "SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery "
+     "FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA", BOTH,
      "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
-    ("KERNEL32.DLL", "FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA", X86,
-     "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
+    ("KERNEL32.DLL", "FindResourceExW FormatMessageW GetConsoleMode GetConsoleOutputCP "
+     "GetCurrentProcess GetFileAttributesA GetOEMCP GetStdHandle GetSystemDirectoryA "
+     "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
+     "WideCharToMultiByte WriteConsoleW WriteFile", BOTH, "docs: Windows 2000"),
+    ("KERNEL32.DLL", "GetConsoleProcessList", BOTH, "docs: Windows XP"),
     ("KERNEL32.DLL", "__C_specific_handler", X64,
      "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
      "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf", BOTH, "ReactOS msvcrt exports"),
+     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen", BOTH, "ReactOS msvcrt exports"),
     ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
      "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
     ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey", BOTH, "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),
+    ("RASAPI32.DLL", "RasEnumEntriesA RasGetEntryPropertiesA", BOTH, "docs: Windows 2000"),
 ]
 ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
            if rig.ARCH in archs for function in functions.split()}
@@ -84,7 +100,7 @@ def version_strings(name):
     text = ", ".join(map(str, version_fields()))  # as "1, 0, 0, 1"
     return {
         "CompanyName": "",
-        "FileDescription": f"{name} MFC Application",
+        "FileDescription": PROGRAMS[name][4],
         "FileVersion": text,
         "InternalName": name,
         "LegalTrademarks": "",
@@ -141,12 +157,11 @@ class ProgramFiles(unittest.TestCase):
                 expected[offsets[rig.ARCH]:offsets[rig.ARCH] + 2] = flags.to_bytes(2, "little")
                 self.assertEqual(config.hex(), expected.hex())
                 self.assertTrue(pe.verify_checksum(), "the header checksum is stale")
-                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
-                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, PROGRAMS[name][0])
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
 
     def test_imports(self):
-        for name, (required, foreign) in PROGRAMS.items():
+        for name, (subsystem, required, foreign, may_write, _) in PROGRAMS.items():
             with self.subTest(name):
                 _, imports = load(name)
                 dlls = {dll for dll, _ in imports}
@@ -157,11 +172,12 @@ class ProgramFiles(unittest.TestCase):
                     if function.endswith("A"):
                         self.assertNotIn((dll, function[:-1] + "W"), imports)
                 self.assertFalse(any(isinstance(f, int) for _, f in imports), "imports by ordinal")
-                self.assertFalse(any(str(f).endswith("W") for dll, f in imports if dll != "MSVCRT.DLL"),
-                                 "a wide-character call")
+                if subsystem == GUI:
+                    self.assertFalse(any(str(f).endswith("W") for dll, f in imports
+                                         if dll != "MSVCRT.DLL"), "a wide-character call")
                 # C runtime names may carry a leading underscore.
                 writers = sorted(f for _, f in imports if str(f).lstrip("_").startswith(tuple(WRITERS)))
-                self.assertEqual(writers, [], "can write files or the registry")
+                self.assertEqual(writers, may_write, "can write files or the registry")
 
     def test_imports_on_oldest_windows(self):
         for name in PROGRAMS:
@@ -224,7 +240,7 @@ class ProgramFiles(unittest.TestCase):
 
     def test_dist_ships_only_the_programs(self):
         shipped = sorted(p.name for p in rig.DIST.iterdir() if p.suffix.lower() in (".exe", ".dll"))
-        self.assertEqual(shipped, sorted(f"{name}.exe" for name in PROGRAMS))
+        self.assertEqual(shipped, sorted(f"{name}.exe" for name in rig.SHIPPED))
 
 
 if __name__ == "__main__":

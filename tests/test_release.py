@@ -16,7 +16,7 @@ import rig
 from rig import tsa
 
 ROOT = rig.SOURCE
-PROGRAMS = [f"{name}.exe" for name in rig.PROGRAMS]
+PROGRAMS = [f"{name}.exe" for name in rig.SHIPPED]
 
 
 def build(source, build_dir, dist, env=None, umask=None):

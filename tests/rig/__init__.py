@@ -23,7 +23,8 @@ import re
 import tempfile
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent.parent
-PROGRAMS = ("brannostelxp", "brannostelwin")
+PROGRAMS = ("brannostelxp", "brannostelwin")  # the launchers
+SHIPPED = (*PROGRAMS, "brannostelcheck")
 ENTRY_NAME = b"Conexion a Zel Servicios IP"
 
 ARCH = os.environ.get("BRANNOSTEL_ARCH", "x64")
@@ -35,7 +36,7 @@ PREFIX_NAME = os.environ.get("BRANNOSTEL_PREFIX_NAME", "wineprefix")
 PREFIX_ARCH = os.environ.get("BRANNOSTEL_PREFIX_ARCH", ARCH)
 # The shipped programs of this architecture.
 DIST = DIST_ROOT / ARCH
-XP, WIN = (DIST / f"{name}.exe" for name in PROGRAMS)
+XP, WIN, CHECK = (DIST / f"{name}.exe" for name in SHIPPED)
 
 
 def package(arch=None, version=None, folder=None):

@@ -28,7 +28,11 @@ def set_registry(values):
     assert status == 0, f"could not set up the registry: {values}"
 
 
+def profile_values(profile=b"C:\\zel.cmp"):
+    """The Connection Manager stand-in registered, and a machine-wide profile."""
+    return [("HKLM", APP_PATHS, None, REG_SZ, standins.CM_STANDIN.encode() + b"\0"),
+            ("HKLM", MAPPINGS, rig.ENTRY_NAME.decode(), REG_SZ, profile + b"\0")]
+
+
 def register_profile(profile=b"C:\\zel.cmp"):
-    """Registers the Connection Manager stand-in and a machine-wide profile."""
-    set_registry([("HKLM", APP_PATHS, None, REG_SZ, standins.CM_STANDIN.encode() + b"\0"),
-                  ("HKLM", MAPPINGS, rig.ENTRY_NAME.decode(), REG_SZ, profile + b"\0")])
+    set_registry(profile_values(profile))

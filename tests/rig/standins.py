@@ -1,7 +1,8 @@
 """What the programs handed to the platform, as the test stand-ins recorded
 it: the dial dialog (tests/standins/rasdlg.c) for brannostelxp, the
-Connection Manager (tests/standins/cmmgr32.c) for brannostelwin. Each
-stand-in logs to a file the test names, and stays "open" until the test
+Connection Manager (tests/standins/cmmgr32.c) for brannostelwin, the Remote
+Access API's phonebook lookups (tests/standins/rasapi32.c) for the check.
+Each stand-in logs to a file the test names, and stays "open" until the test
 releases it, when asked to."""
 import contextlib
 
@@ -42,8 +43,8 @@ class StandInLog:
     def wait_for(self, event, timeout=60):
         return wine.wait_for_file(self.path, event, timeout)
 
-    def dial_events(self):
-        """The dial dialog stand-in's log: a list of (event, fields) pairs."""
+    def events(self):
+        """The log as a list of (event, fields) pairs."""
         events = []
         for line in self.text().splitlines():
             event, *pairs = line.split()
@@ -85,7 +86,7 @@ def dial(program=None, args=(), **extra_env):
     the dialog was handed, without the fields that differ between processes."""
     with dial_log() as log:
         status = wine.run(program or rig.XP, args, {**log.env, **extra_env})
-        events = [(e, {k: v for k, v in f.items() if k != "pid"}) for e, f in log.dial_events()]
+        events = [(e, {k: v for k, v in f.items() if k != "pid"}) for e, f in log.events()]
         return status, events
 
 
@@ -105,3 +106,29 @@ def connect(program=None, args=()):
         assert log.wait_for("end"), (f"{program or rig.WIN} (status {status}) started no "
                                      f"Connection Manager that ended; its log: {log.text()!r}")
         return status, log.cm_starts()
+
+
+# The check's languages: the locale a user's session has, and the code page a
+# console of that language uses, in which redirected output is written.
+LOCALES = {"en": "C.UTF-8", "es": "es_ES.UTF-8"}
+CODE_PAGES = {"en": "cp437", "es": "cp850"}
+
+
+def check(language="en", phonebook="all users", program=None, args=()):
+    """Runs brannostelcheck with its output redirected, the Remote Access API
+    stand-in holding the entry in that phonebook ("all users", "user", or
+    None: no entry); returns its status, its report as a machine of that
+    language decodes it, and the lookups the stand-in was asked for."""
+    with _log("RASAPI_STANDIN") as log:
+        env = {**log.env, "LC_ALL": LOCALES[language],
+               "WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n"}
+        if phonebook:
+            env["RASAPI_STANDIN_ENTRY"] = phonebook
+        proc = wine.start(program or rig.CHECK, args, env=env, output=True)
+        try:
+            report, _ = proc.communicate(timeout=60)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        return proc.returncode, report.decode(CODE_PAGES[language]), log.events()

@@ -13,6 +13,9 @@ Run as a script, `wine.py stop PREFIX...` ends those prefixes' wineservers
 import contextlib
 import os
 import pathlib
+import pty
+import re
+import select
 import shutil
 import subprocess
 import sys
@@ -21,6 +24,10 @@ import time
 import rig
 from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
 
+# Our stand-in dial dialog over Wine's builtin; no menu entries in the user's
+# home; no Mono or Gecko install prompts. (The Remote Access API stand-in is
+# preferred only where a test asks: standins.check().)
+OVERRIDES = "rasdlg=n;winemenubuilder.exe=d;mscoree=;mshtml="
 ROOT = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / rig.ARCH
         if "BRANNOSTEL_PREFIXES" in os.environ else rig.BUILD)
 
@@ -41,9 +48,7 @@ def environment(extra=None, folder=None):
             "WINEARCH": PREFIX_KINDS[rig.PREFIX_ARCH],
             "WINELOADER": loader(),
             "WINEDEBUG": "-all",
-            # Our stand-in dial dialog over Wine's builtin; no menu entries in
-            # the user's home; no Mono or Gecko install prompts.
-            "WINEDLLOVERRIDES": "rasdlg=n;winemenubuilder.exe=d;mscoree=;mshtml=",
+            "WINEDLLOVERRIDES": OVERRIDES,
             **(extra or {})}
 
 
@@ -76,14 +81,19 @@ def ensure_prefix():
     # under emulation), and a program started just as it was ending would
     # die with it.
     quiet([WINESERVER, "-p"], check=False)  # fails where one runs already
-    # The stand-ins are this build's: 32-bit ones go to a 64-bit prefix's
-    # 32-bit system folder.
     standins = rig.BUILD / "standins"
-    system = "syswow64" if (rig.ARCH, rig.PREFIX_ARCH) == ("x86", "x64") else "system32"
-    shutil.copy2(standins / "rasdlg.dll", folder / "drive_c/windows" / system / "rasdlg.dll")
+    for library in ("rasdlg.dll", "rasapi32.dll"):
+        shutil.copy2(standins / library, system_folder() / library)
     program_folder = folder / "drive_c" / "Program Files" / "CM Stand In"
     program_folder.mkdir(parents=True, exist_ok=True)
     shutil.copy2(standins / "cmmgr32.exe", program_folder / "cmmgr32.exe")
+
+
+def system_folder():
+    """Where the programs under test find the system's DLLs: a 64-bit prefix
+    keeps the 32-bit ones in syswow64."""
+    system = "syswow64" if (rig.ARCH, rig.PREFIX_ARCH) == ("x86", "x64") else "system32"
+    return prefix() / "drive_c" / "windows" / system
 
 
 def fresh_prefix():
@@ -102,18 +112,55 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def start(program, args=(), env=None, trace=False):
-    """Starts a program under Wine, with env added to the environment;
-    returns the Popen (with its stderr piped when trace is set). An x86
-    program gets the 32-bit loader, also in a 64-bit prefix, as Wine's own
-    launcher does. A test that starts one ends it: see running()."""
+def command(program, args=()):
+    """The command that runs a program under Wine. An x86 program gets the
+    32-bit loader, also in a 64-bit prefix, as Wine's own launcher does."""
     path = pathlib.Path(program)
     image = path.read_bytes()[:4096] if path.is_file() else b""
     header = int.from_bytes(image[0x3C:0x40], "little")
     x86 = image[header + 4:header + 6] == b"\x4c\x01"  # IMAGE_FILE_MACHINE_I386
-    return subprocess.Popen([LOADERS["x86"] if x86 else loader(), str(program), *args],
-                            env=environment(env), stdout=subprocess.DEVNULL,
+    return [LOADERS["x86"] if x86 else loader(), str(program), *args]
+
+
+def start(program, args=(), env=None, trace=False, output=False):
+    """Starts a program under Wine, with env added to the environment;
+    returns the Popen, with its standard output piped where output is set
+    and its standard error where trace is. A test that starts one ends it:
+    see running()."""
+    return subprocess.Popen(command(program, args), env=environment(env),
+                            stdout=subprocess.PIPE if output else subprocess.DEVNULL,
                             stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
+
+
+def on_terminal(program, args=(), env=None, answer=None, timeout=60):
+    """Runs a program under Wine on a terminal of its own, which Wine shows
+    it as a console; returns its status and the text the terminal showed.
+    With answer (prompt, keys), types the keys once the prompt has shown,
+    and again every half second until the program ends (a console may not
+    take keys typed before it reads)."""
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(command(program, args), env=environment(env), stdin=slave,
+                            stdout=slave, stderr=slave, start_new_session=True)
+    os.close(slave)
+    shown, typed, deadline = b"", 0.0, time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            if answer and answer[0].encode() in shown and time.monotonic() - typed > 0.5:
+                os.write(master, answer[1].encode())
+                typed = time.monotonic()
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    shown += os.read(master, 4096)
+                except OSError:  # the terminal's last program has gone
+                    break
+        # What the terminal shows, without its control sequences.
+        text = re.sub(r"\x1b(\[[0-9;?]*[A-Za-z]|\][^\x07]*\x07)", "", shown.decode(errors="replace"))
+        return finish(proc, 30), text
+    finally:
+        os.close(master)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
 
 
 def finish(proc, timeout):
