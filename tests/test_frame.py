@@ -4,8 +4,8 @@ inherited flags, runs at once are independent, and nothing is written. The
 check, too, takes no options and writes nothing."""
 import unittest
 
-from rig import registry, standins, wine
 import rig
+from rig import registry, standins, wine
 
 
 def dial(args=(), **env):

@@ -6,8 +6,8 @@ import subprocess
 import sys
 import unittest
 
-from rig import registry, standins, wine
 import rig
+from rig import registry, standins, wine
 
 MSI = rig.package()
 UPGRADE_CODES = {"x86": "{C879A96A-FE09-4D66-9E49-7612AB3749B7}",

@@ -4,11 +4,12 @@ system's own profile installer maps all-users profiles; an x86 build is
 shown the 32-bit view (Software\\WOW6432Node) instead. Where the machine-wide
 key is missing from the view a build reads, it falls back to the per-user
 mapping, so every row starts the Connection Manager and the profile it was
-given tells which view was read."""
+given tells which view was read. The check of each build reads the same
+view as its launcher."""
 import unittest
 
-from rig import registry, standins
 import rig
+from rig import registry, standins
 from rig.registry import APP_PATHS, MAPPINGS, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
@@ -40,6 +41,12 @@ class Views(unittest.TestCase):
                 expected = x64_profile if rig.ARCH == "x64" else x86_profile
                 self.assertEqual(standins.connect(),
                                  (0, [(standins.SW_SHOW, standins.cm_command(expected))]))
+                # The check reads the same view, and the x86 one says which.
+                _, report, _ = standins.check()
+                self.assertIn(f"would start {standins.CM_STANDIN} with the parameters "
+                              f"{expected.decode()}\r\n", report)
+                self.assertEqual(f"install brannostel-{rig.VERSION}-x64.msi" in report,
+                                 rig.ARCH == "x86", report)
 
 
 if __name__ == "__main__":
