@@ -14,5 +14,5 @@ cd "$(dirname "$0")"
 # Whatever happens, leave no wineserver behind to keep anyone waiting. CTest
 # ends with this script even when it is killed outright, and the guest with
 # CTest, so no test run outlives it.
-trap '"$PYTHON" tests/rig/wine.py stop build/*/*prefix' EXIT
+trap '(cd tests && "$PYTHON" -m rig.wine stop ../build/*/*prefix)' EXIT
 setpriv --pdeathsig KILL -- ctest --test-dir build --output-on-failure

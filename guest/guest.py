@@ -1,22 +1,18 @@
 """The x86 test guest, for machines that cannot run 32-bit programs: a small
-Debian system with 32-bit Wine, booted under full-system emulation (qemu,
-TCG), with this tree shared into it at the same absolute path. Jobs go in
-through qemu's own guest agent.
+Debian system with 32-bit Wine under full-system emulation (qemu, TCG), this
+tree shared into it at the same path, jobs sent in through qemu's own guest
+agent. Built once per machine (build-image.sh) into CACHE, named after its
+recipe; one nobody has booted for a week goes. Each boot starts from the
+image as built.
 
-The guest is built once per machine (build-image.sh) into CACHE, in a folder
-named after what went into it; one that nobody has booted for a week goes.
-Each boot starts from that image unchanged.
-
-One process, the keeper, boots a guest and holds RUN/lock for as long as it
-lives; it alone ends qemu, and does so as soon as the process it serves has
-ended or asks it to (qemu also ends with the keeper). Anyone else waits
-until the guest is ready and runs jobs in it. A job ends with its caller: at
-the time limit the caller gives it, or when the caller is gone.
+One keeper process boots a guest and holds RUN/lock for its whole life; it
+alone ends qemu, as soon as the process it was booted for has ended or asks
+it to, and qemu ends with it. Others wait until the guest is ready and run
+jobs in it. A job ends at its caller's time limit, or when its caller is gone.
 
   guest.py image          builds the guest if there is none (root)
-  guest.py start | stop   a guest for the caller's parent, CTest, for its whole run
-  guest.py run CMD...     runs CMD in the guest from the same folder, booting a
-                          guest for it if none is up (./guest.sh)
+  guest.py start | stop   a guest for the caller's parent (CTest) / its end
+  guest.py run CMD...     runs CMD in the guest from the same folder (./guest.sh)
 """
 import contextlib
 import ctypes
@@ -37,29 +33,20 @@ HERE = pathlib.Path(__file__).resolve().parent
 TREE = HERE.parent
 CACHE = pathlib.Path(os.environ.get("BRANNOSTEL_GUEST_CACHE", "/var/cache/brannostel"))
 RUN = pathlib.Path(os.environ.get("BRANNOSTEL_GUEST_RUN", TREE / "build" / "guest"))
-# The run folder as the guest mounts it.
-GUEST_RUN = pathlib.PurePath("/mnt/run")
-# A socket's path must be short, so it is not kept in RUN.
-SOCKET = pathlib.Path(tempfile.gettempdir(),
-                      f"brannostel-{hashlib.sha256(bytes(RUN)).hexdigest()[:12]}.sock")
+GUEST_RUN = pathlib.PurePath("/mnt/run")  # RUN, as the guest mounts it
+# A socket's path must be short: not in RUN.
+SOCKET = pathlib.Path(tempfile.gettempdir(), f"brannostel-{hashlib.sha1(bytes(RUN)).hexdigest()[:12]}")
 QEMU = "qemu-system-x86_64"
-# Boot to the agent takes 15 s here, two to three times that on a busy host.
-BOOT_LIMIT = 300
-# This long without an answer from the agent, the guest counts as hung.
-HANG_LIMIT = 120
-UNUSED_DAYS = 7
-# Set in every job: this process then knows it runs in the guest.
-INSIDE = os.environ.get("BRANNOSTEL_IN_GUEST") == "1"
-GUEST_ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/root", "USER": "root",
-             "LANG": "C.UTF-8", "BRANNOSTEL_IN_GUEST": "1",
-             # The rig keeps Wine prefixes on the guest's own disk, apart from
-             # any the host made in the shared tree.
-             "BRANNOSTEL_PREFIXES": "/var/lib/brannostel/prefixes"}
-# What a job is given of the caller's environment.
+BOOT_LIMIT = 300  # boot to the agent: 15 s here, three times that on a busy host
+HANG_LIMIT = 120  # this long without an answer from the agent, the guest is hung
+INSIDE = os.environ.get("BRANNOSTEL_IN_GUEST") == "1"  # set in every job
+# A job's environment: the caller's settings that concern it, and the guest's
+# own; the rig keeps Wine prefixes on the guest's disk, not in the shared tree.
 FORWARDED = ("BRANNOSTEL_", "WINE", "PYTHON", "RASDLG_", "CMMGR_", "BENCH_")
-# A job: run from its folder, its output in a file of the run folder, in a
-# process group of its own whose id is the job's, so that all of it can be
-# ended at once.
+GUEST_ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/root", "LANG": "C.UTF-8",
+             "BRANNOSTEL_IN_GUEST": "1", "BRANNOSTEL_PREFIXES": "/var/lib/brannostel/prefixes"}
+# A job runs from its folder, its output in a file of RUN, in a process group
+# whose id is the job's, so that all of it can be ended at once.
 JOB = 'cd "$0" || exit 126; out=$1; shift; exec setsid -w "$@" >"$out" 2>&1 </dev/null'
 
 
@@ -68,10 +55,7 @@ class GuestError(Exception):
 
 
 def image():
-    """The folder the current guest is (or will be) built in."""
-    recipe = hashlib.sha256()
-    for name in ("build-image.sh", "init"):
-        recipe.update((HERE / name).read_bytes())
+    recipe = hashlib.sha256(b"".join((HERE / name).read_bytes() for name in ("build-image.sh", "init")))
     recipe.update(pathlib.Path("/etc/os-release").read_bytes())
     return CACHE / f"guest-{recipe.hexdigest()[:16]}"
 
@@ -86,34 +70,26 @@ def ensure_image():
         with open(CACHE / "lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not (folder / "disk.img").exists():
-                build(folder)
-    # Another checkout may still boot an older guest; one unused for a week goes.
-    for other in CACHE.glob("guest-*"):
+                print(f"Building the x86 test guest in {folder}, once per machine (README: How "
+                      "it is tested)", flush=True)
+                part = folder.with_name(folder.name + ".part")
+                shutil.rmtree(part, ignore_errors=True)
+                part.mkdir()
+                if subprocess.run([HERE / "build-image.sh", part]).returncode != 0:
+                    raise GuestError(f"could not build the x86 test guest; see the logs in {part}")
+                part.rename(folder)
+    for other in CACHE.glob("guest-*"):  # another checkout may still boot the others
         with contextlib.suppress(OSError):
-            if other != folder and time.time() - other.stat().st_mtime > UNUSED_DAYS * 86400:
+            if other != folder and time.time() - other.stat().st_mtime > 7 * 86400:
                 shutil.rmtree(other)
-    return folder
-
-
-def build(folder):
-    print(f"Building the x86 test guest in {folder}, once per machine "
-          "(README: How it is tested)", flush=True)
-    part = folder.with_name(folder.name + ".part")
-    shutil.rmtree(part, ignore_errors=True)
-    part.mkdir()
-    if subprocess.run([HERE / "build-image.sh", part]).returncode != 0:
-        raise GuestError(f"could not build the x86 test guest; see the logs in {part}")
-    part.rename(folder)
 
 
 def ident(pid):
-    """(pid, start time) of a live process, or None; unlike a pid, never
-    names another process later."""
-    try:
+    """(pid, start time) of a live process, or None: unlike a pid alone, it
+    never names another process later."""
+    with contextlib.suppress(OSError, IndexError):
         fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    except (OSError, IndexError):
-        return None
-    return None if fields[0] in "ZX" else [pid, int(fields[19])]
+        return None if fields[0] in "ZX" else [pid, int(fields[19])]
 
 
 def alive(who):
@@ -131,23 +107,21 @@ def set_state(**changes):
     (RUN / "state.part").rename(RUN / "state.json")
 
 
-def console_tail(lines=30):
-    path = RUN / "console.log"
-    text = path.read_bytes().decode(errors="replace") if path.exists() else ""
-    tail = "\n".join(text.splitlines()[-lines:]) or "(nothing)"
-    return f"The guest's console ({path}), last lines:\n{tail}"
+def console_tail():
+    text = (RUN / "console.log").read_bytes().decode(errors="replace") if (
+        RUN / "console.log").exists() else ""
+    return f"The guest's console ({RUN / 'console.log'}), last lines:\n" + "\n".join(
+        text.splitlines()[-30:])
 
 
 def agent(command, timeout=30, **arguments):
-    """Sends one command to the guest's agent and returns its answer. One
-    caller at a time: each first syncs, so what an earlier caller left
-    unread is skipped."""
+    """One command to the guest's agent, one caller at a time; returns the
+    answer. A sync first skips what an earlier caller left unread."""
     with open(RUN / "agent.lock", "w") as lock, socket.socket(socket.AF_UNIX) as channel:
         fcntl.flock(lock, fcntl.LOCK_EX)
         channel.settimeout(timeout)
         channel.connect(str(SOCKET))
-        replies = channel.makefile("rb")
-        token = int.from_bytes(os.urandom(3), "little")
+        replies, token = channel.makefile("rb"), int.from_bytes(os.urandom(3), "little")
         # 0xff resets the agent's reader; its answer to the sync follows a 0xff.
         channel.sendall(b"\xff" + json.dumps({"execute": "guest-sync-delimited",
                                               "arguments": {"id": token}}).encode())
@@ -165,11 +139,9 @@ def agent(command, timeout=30, **arguments):
 
 
 def answers(timeout):
-    try:
-        agent("guest-ping", timeout=timeout)
-        return True
-    except (OSError, ValueError, GuestError):
-        return False
+    with contextlib.suppress(OSError, ValueError, GuestError):
+        return agent("guest-ping", timeout=timeout) is not None
+    return False
 
 
 def end_job(pid):
@@ -178,27 +150,26 @@ def end_job(pid):
 
 
 def keep(serves):
-    """The keeper's whole life: boots qemu, keeps it while `serves` lives,
-    then ends it. RUN/lock, inherited from whoever started this, is held
-    until this process ends."""
+    """The keeper's life (guest.py keep): boots qemu, keeps it while serves
+    lives, then ends it. RUN/lock came with the process and goes with it."""
     set_state(phase="booting", keeper=ident(os.getpid()), serves=serves)
     folder = image()
     with contextlib.suppress(OSError):
-        os.utime(folder)  # booted: not to be removed as unused
+        os.utime(folder)  # booted: not unused
     shutil.rmtree(RUN / "tmp", ignore_errors=True)
     (RUN / "tmp").mkdir()
+    share = [f"local,path={str(path).replace(',', ',,')},mount_tag={tag},security_model=none"
+             for path, tag in ((TREE, "tree"), (RUN, "run"))]
     command = [
         QEMU, "-accel", "tcg", "-smp", "2", "-m", "3G", "-nic", "none", "-no-reboot",
         "-display", "none", "-monitor", "none", "-serial", f"file:{RUN / 'console.log'}",
         "-kernel", str(folder / "vmlinuz"), "-initrd", str(folder / "initrd.img"),
         "-append", "console=ttyS0 root=/dev/vda rw panic=1 init=/sbin/brannostel-init",
-        # Every boot starts from the image as built; writes go to a temporary
-        # file that qemu removes when it ends (and the next boot, if it could not).
+        # The guest's writes go to a temporary file in RUN/tmp that qemu removes.
         "-drive", f"file={folder / 'disk.img'},format=raw,if=virtio,snapshot=on",
-        *virtfs(TREE, "tree", "readonly=on"), *virtfs(RUN, "run"),
-        "-chardev", f"socket,id=agent,path={SOCKET},server=on,wait=off",
-        "-device", "virtio-serial", "-device",
-        "virtserialport,chardev=agent,name=org.qemu.guest_agent.0"]
+        "-virtfs", share[0] + ",readonly=on", "-virtfs", share[1],
+        "-chardev", f"socket,id=agent,path={SOCKET},server=on,wait=off", "-device", "virtio-serial",
+        "-device", "virtserialport,chardev=agent,name=org.qemu.guest_agent.0"]
     with open(RUN / "qemu.log", "wb") as log:
         # qemu ends cleanly (SIGTERM) when the keeper ends, even by SIGKILL.
         qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
@@ -218,40 +189,28 @@ def watch(qemu, serves):
     """Runs while the guest should; returns why it ends."""
     deadline = time.monotonic() + BOOT_LIMIT
     while not answers(timeout=5):
-        if qemu.poll() is not None:
-            return f"the guest stopped while booting (qemu: {(RUN / 'qemu.log').read_text().strip()})"
-        if time.monotonic() > deadline:
-            return f"the guest did not boot within {BOOT_LIMIT} s"
-        if not alive(serves):
-            return "the process it was booted for ended"
+        if qemu.poll() is not None or time.monotonic() > deadline or not alive(serves):
+            return f"the guest did not boot within {BOOT_LIMIT} s, or qemu ended: " + (
+                RUN / "qemu.log").read_text().strip()
     set_state(phase="ready")
     answered = pinged = time.monotonic()
-    while True:
+    while qemu.poll() is None:
         time.sleep(1)
-        if qemu.poll() is not None:
-            return f"qemu ended ({(RUN / 'qemu.log').read_text().strip() or qemu.returncode})"
-        if not alive(serves):
-            return "the process it was booted for ended"
-        if (RUN / "stop").exists() and json.loads((RUN / "stop").read_text()) == serves:
-            return "the process it was booted for asked it to stop"
+        if not alive(serves) or (RUN / "stop").exists() and json.loads(
+                (RUN / "stop").read_text()) == serves:
+            return "the process it was booted for ended, or asked it to"
         if time.monotonic() - pinged > 5:
             pinged = time.monotonic()
             if answers(timeout=10):
                 answered = pinged
             elif pinged - answered > HANG_LIMIT:
                 return f"no answer from the guest for {HANG_LIMIT} s"
-        # Jobs whose callers are gone (a test killed by CTest, say) end too.
-        for record in (RUN / "jobs").glob("*.json"):
+        for record in (RUN / "jobs").glob("*.json"):  # jobs whose callers are gone
             with contextlib.suppress(OSError, ValueError):
                 if not alive(json.loads(record.read_text())):
                     end_job(int(record.stem))
                     record.unlink()
-
-
-def virtfs(path, tag, *options):
-    path = str(path).replace(",", ",,")
-    return ["-virtfs", ",".join([f"local,path={path},mount_tag={tag},security_model=none",
-                                 *options])]
+    return f"qemu ended: {(RUN / 'qemu.log').read_text().strip()}"
 
 
 def up(serves=None):
@@ -261,53 +220,52 @@ def up(serves=None):
     deadline, keeper = time.monotonic() + BOOT_LIMIT + 60, None
     while True:
         now = state()
-        # A guest whose process has ended is on its way down: not to be used.
+        # One whose process has ended is on its way down: not to be used.
         if now.get("phase") == "ready" and alive(now.get("keeper")) and alive(now.get("serves")):
             return
         if keeper is None:
-            lock = os.open(RUN / "lock", os.O_RDWR | os.O_CREAT)
-            try:
-                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                keeper = boot(lock, serves or ident(os.getpid()))
-            except BlockingIOError:
-                pass  # a keeper holds it: its guest is coming up, or going
-            finally:
-                os.close(lock)
-        elif keeper.poll() is not None or time.monotonic() > deadline:
+            keeper = boot(serves or ident(os.getpid()))
+        if keeper and keeper.poll() is not None or time.monotonic() > deadline:
             raise GuestError(f"{now.get('reason', 'the guest did not come up')}\n{console_tail()}")
         time.sleep(0.2)
 
 
-def boot(lock, serves):
-    """Starts a keeper, handing it the lock taken on RUN/lock."""
-    if shutil.which(QEMU) is None:
-        raise GuestError(f"{QEMU} is missing (./install-deps.sh installs qemu-system-x86)")
-    if not (image() / "disk.img").exists():
-        raise GuestError("there is no x86 test guest on this machine yet: "
-                         "./test.sh builds it (guest/guest.py image)")
-    shutil.rmtree(RUN / "jobs", ignore_errors=True)
-    (RUN / "jobs").mkdir()
-    for name in ("state.json", "stop", "console.log"):
-        (RUN / name).unlink(missing_ok=True)
-    (RUN / "tree").write_text(str(TREE))
-    with open(RUN / "keeper.log", "wb") as log:
-        return subprocess.Popen([sys.executable, __file__, "keep", json.dumps(serves)],
-                                pass_fds=(lock,), stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT, start_new_session=True)
+def boot(serves):
+    """Starts a keeper, handing it RUN/lock, unless another keeper holds it."""
+    lock = os.open(RUN / "lock", os.O_RDWR | os.O_CREAT)
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        if shutil.which(QEMU) is None:
+            raise GuestError(f"{QEMU} is missing (./install-deps.sh installs qemu-system-x86)")
+        if not (image() / "disk.img").exists():
+            raise GuestError("there is no x86 test guest on this machine yet: ./test.sh builds it")
+        shutil.rmtree(RUN / "jobs", ignore_errors=True)
+        (RUN / "jobs").mkdir()
+        for name in ("state.json", "stop"):
+            (RUN / name).unlink(missing_ok=True)
+        (RUN / "console.log").write_bytes(b"")
+        (RUN / "tree").write_text(str(TREE))
+        with open(RUN / "keeper.log", "wb") as log:
+            return subprocess.Popen([sys.executable, __file__, "keep", json.dumps(serves)],
+                                    pass_fds=(lock,), stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=subprocess.STDOUT, start_new_session=True)
+    except BlockingIOError:
+        return None  # another keeper's guest is coming up, or going
+    finally:
+        os.close(lock)
 
 
 def stop(serves):
     """Asks the guest booted for serves to end, and waits until it has."""
     now = state()
-    if now.get("phase") == "ended" or not alive(now.get("keeper")):
-        return
-    if now.get("serves") != serves:
-        print("guest: the guest up was booted for another run; left it running")
-        return
-    (RUN / "stop").write_text(json.dumps(serves))
-    deadline = time.monotonic() + 60
-    while alive(now["keeper"]) and time.monotonic() < deadline:
-        time.sleep(0.2)
+    if now.get("phase") != "ended" and alive(now.get("keeper")):
+        if now.get("serves") != serves:
+            print("guest: the guest up was booted for another run; left it running")
+            return
+        (RUN / "stop").write_text(json.dumps(serves))
+        deadline = time.monotonic() + 60
+        while alive(now["keeper"]) and time.monotonic() < deadline:
+            time.sleep(0.2)
 
 
 def is_up():
@@ -317,9 +275,9 @@ def is_up():
 
 def run(argv, cwd=None, env=None, timeout=3600, output=None):
     """Runs argv in the guest (booting one for this process if none is up),
-    from cwd, with env's settings that concern it, for at most timeout
-    seconds; its output goes to output (a binary stream, standard output by
-    default) as it comes. Returns its exit status."""
+    from cwd, for at most timeout seconds; its output goes to output (a
+    binary stream, standard output by default) as it comes. Returns its
+    exit status."""
     cwd = pathlib.Path(cwd or os.getcwd()).resolve()
     if cwd != TREE and TREE not in cwd.parents:
         raise GuestError(f"{cwd} is outside the tree the guest shares ({TREE})")
@@ -351,7 +309,7 @@ def run(argv, cwd=None, env=None, timeout=3600, output=None):
                      f"{state().get('reason', '')}\n{console_tail()}\n".encode())
         status = 1
     finally:
-        if status is None or status == 124:
+        if status in (None, 124):
             end_job(pid)
         record.unlink(missing_ok=True)
         out.unlink(missing_ok=True)
@@ -362,10 +320,8 @@ def main(args):
     try:
         if args[:1] == ["image"]:
             ensure_image()
-        elif args[:1] == ["start"]:
-            up(ident(os.getppid()))
-        elif args[:1] == ["stop"]:
-            stop(ident(os.getppid()))
+        elif args[:1] in (["start"], ["stop"]):
+            (up if args[0] == "start" else stop)(ident(os.getppid()))
         elif args[:1] == ["keep"]:
             keep(json.loads(args[1]))
         elif args[:1] == ["run"] and args[1:] not in ([], ["--"]):

@@ -1,18 +1,11 @@
-"""CTest's way into the rig: every test is one of these.
-
-  run.py [--needs ARCH]... [--prefix] MODULE[.CLASS]
-      One unittest target. --needs: it runs programs of that architecture;
-      --prefix: in the Wine prefix rig.PREFIX_NAME, made ready first.
-  run.py [--needs ARCH]... --prefix setup | cleanup
-      Makes the prefix ready / ends its wineserver, so nothing outlives the run.
-  run.py guest start | stop
-      Keeps one x86 test guest up for the whole CTest run, where one is used.
-
-Each runs where the architectures it needs run (rig.places): here, or as a
-whole in the x86 test guest; where they cannot run at all it says why and
-exits 77, which CTest shows as skipped. A run in the guest ends at the
-test's time limit (BRANNOSTEL_TIMEOUT), before CTest would kill it.
-"""
+"""CTest's way into the rig, one test each:
+  run.py [--needs ARCH]... [--prefix] MODULE[.CLASS]   a unittest target that runs
+        programs of those architectures, in the prefix rig.PREFIX_NAME if asked
+  run.py [--needs ARCH]... --prefix setup|cleanup      the prefix's fixture
+  run.py guest start|stop                              one x86 guest for the run
+It runs where the architectures it needs run (rig.places), as a whole in the
+guest if need be, ending at the test's time limit (BRANNOSTEL_TIMEOUT) less a
+margin; where they cannot run at all it says why and exits 77 (skipped)."""
 import os
 import sys
 import unittest
@@ -22,14 +15,8 @@ from rig import places, wine
 
 if __name__ == "__main__":
     args, needs, guest = sys.argv[1:], set(), places.guest
-    if args[0] == "guest":
-        try:
-            if places.where({"x86"})[0] == "guest":
-                serves = guest.ident(os.getppid())  # CTest
-                {"start": guest.up, "stop": guest.stop}[args[1]](serves)
-        except guest.GuestError as error:
-            sys.exit(f"guest: {error}")
-        sys.exit(0)
+    if args[0] == "guest":  # for CTest, this process's parent
+        sys.exit(guest.main(args[1:]) if places.where({"x86"})[0] == "guest" else 0)
     while args[0] == "--needs":
         needs.add(args[1])
         args = args[2:]

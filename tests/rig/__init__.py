@@ -1,20 +1,14 @@
 """The test rig: where the tests find what they test, and what every test
-expects of the shipped files. Its parts: places (where each architecture's
-programs can run), wine (running them in a prefix of the project's own),
-standins (what the platform stand-ins were handed), registry (registry
-scenarios), tracing (Wine's traces of brannostelwin), tsa (a throwaway
-timestamping authority).
+expects of the shipped files. Its parts: places (where programs can run),
+wine (running them in a prefix of the project's own), standins (what the
+platform stand-ins were handed), registry (registry scenarios), tracing
+(Wine's traces of brannostelwin), tsa (a throwaway timestamping authority).
 
-Settings come from the environment, read once; CTest sets them, and each
-has a default that works from any folder:
-  BRANNOSTEL_ARCH         x86 or x64: the build under test (default x64)
-  BRANNOSTEL_DIST_ROOT    dist/: a folder of programs per architecture, the
-                          packages (default: the tree's dist/)
-  BRANNOSTEL_BUILD        that architecture's build tree (default build/ARCH)
-  BRANNOSTEL_VERSION      the version the build gives the programs and packages
-                          (default: the one project() in CMakeLists.txt names)
-  BRANNOSTEL_PREFIX_NAME  the Wine prefix's folder (default wineprefix)
-  BRANNOSTEL_PREFIX_ARCH  the Windows the prefix is: x86 or x64 (default ARCH)
+Settings, from the environment that CTest sets, with defaults for any folder:
+BRANNOSTEL_ARCH (x86 or x64: the build under test; x64), BRANNOSTEL_DIST_ROOT
+(dist/), BRANNOSTEL_BUILD (build/ARCH), BRANNOSTEL_VERSION (project()'s in
+CMakeLists.txt), BRANNOSTEL_PREFIX_NAME (the Wine prefix's folder;
+wineprefix), BRANNOSTEL_PREFIX_ARCH (the Windows the prefix is; ARCH).
 """
 import contextlib
 import os

@@ -1,18 +1,12 @@
-"""Where each architecture's programs run: here, under this machine's Wine;
-in the emulated x86 test guest (guest/), where this machine cannot run
-32-bit programs; or nowhere, with the reason. Decided here, once, for the
-tests, the demonstration and the benchmark alike.
+"""Where each architecture's programs run, decided here once for the tests,
+the demonstration and the benchmark: here, under this machine's Wine
+(/usr/lib/wine/wine for x86, wine64 for x64); in the emulated x86 test guest
+(guest/) where this machine cannot run 32-bit programs; or nowhere, with the
+reason. BRANNOSTEL_TEST_ARCHS (x86, x64 or x86,x64) narrows the choice.
+Inside the guest nothing is skipped: the host sent the work there to run.
 
-x86 programs run under /usr/lib/wine/wine, x64 ones under
-/usr/lib/wine/wine64; where the first fails with "Exec format error", the
-guest is the place for them. BRANNOSTEL_TEST_ARCHS (x86, x64 or both,
-comma-separated) narrows the choice; unset, every architecture is tested.
-Inside the guest nothing is skipped: the host sent the work there to run,
-so what cannot run there fails.
-
-Run as a module (python3 -m rig.places, from tests/), it prints one line per
-architecture and builds the guest where it is needed and missing; or says
-in one line what is wrong.
+`python3 -m rig.places` (from tests/) prints one line per architecture and
+builds the guest where it is needed and missing.
 """
 import functools
 import os
@@ -29,39 +23,27 @@ ARCHS = ("x86", "x64")
 LOADERS = {"x86": "/usr/lib/wine/wine", "x64": "/usr/lib/wine/wine64"}
 WINESERVER = "/usr/lib/wine/wineserver"
 PREFIX_KINDS = {"x86": "win32", "x64": "win64"}  # each one's WINEARCH
-PACKAGES = {"x86": "wine32:i386", "x64": "wine64"}
-
-
-def chosen():
-    """The architectures BRANNOSTEL_TEST_ARCHS names; ValueError if it names others."""
-    text = os.environ.get("BRANNOSTEL_TEST_ARCHS", "").strip()
-    names = {name.strip() for name in text.split(",")} if text else set(ARCHS)
-    if not names <= set(ARCHS):
-        raise ValueError(f"BRANNOSTEL_TEST_ARCHS={text}: use x86, x64 or x86,x64")
-    return names
 
 
 @functools.cache
 def place(arch):
-    """("here", None), ("guest", None), or ("skip", why) on the host and
+    """("here", None), ("guest", None), or why not: ("skip", why) on the host,
     ("fail", why) in the guest."""
-    if arch not in chosen():
+    text = os.environ.get("BRANNOSTEL_TEST_ARCHS", "").strip()
+    if text and arch not in {name.strip() for name in text.split(",")}:
         return "skip", "BRANNOSTEL_TEST_ARCHS leaves it out"
-    loader = LOADERS[arch]
     try:
-        subprocess.run([loader, "--version"], check=True, capture_output=True, timeout=60)
+        subprocess.run([LOADERS[arch], "--version"], check=True, capture_output=True, timeout=60)
         return "here", None
     except FileNotFoundError:
-        why = f"{loader} is missing (./install-deps.sh installs {PACKAGES[arch]})"
+        why = f"{LOADERS[arch]} is missing (./install-deps.sh installs it)"
     except OSError as error:
-        why = f"this machine cannot run {loader} ({error.strerror})"
-        if not guest.INSIDE:
-            if shutil.which(guest.QEMU):
-                return "guest", None
-            why += (f", and {guest.QEMU} is missing for the x86 test guest "
-                    "(./install-deps.sh installs qemu-system-x86)")
+        why = f"this machine cannot run {LOADERS[arch]} ({error.strerror})"
+        if not guest.INSIDE and shutil.which(guest.QEMU):
+            return "guest", None
+        why += "" if guest.INSIDE else f", and {guest.QEMU} is missing for the x86 test guest"
     except subprocess.SubprocessError as error:
-        why = f"{loader} --version failed ({error})"
+        why = f"{LOADERS[arch]} --version failed ({error})"
     return ("fail" if guest.INSIDE else "skip"), why
 
 
@@ -76,34 +58,32 @@ def where(needs):
 
 
 def enter(needs, argv, timeout=3600):
-    """Returns None where the run belongs here. Where it belongs in the guest,
-    runs argv there (python3 argv...) and exits with its status; where it
-    cannot run in the guest, says why and exits 1. Elsewhere returns why it
-    cannot run at all."""
+    """Returns None where the run belongs here, or why it cannot run at all.
+    Where it belongs in the guest, runs python3 argv there and exits with its
+    status; in the guest, exits 1 where it cannot run."""
     found, why = where(needs)
     if found == "guest":
         try:
             sys.exit(guest.run(["python3", *argv], timeout=timeout))
         except guest.GuestError as error:
-            print(f"guest: {error}", flush=True)
-            sys.exit(1)
+            sys.exit(f"guest: {error}")
     if found == "fail":
-        print(f"cannot run in the x86 test guest: {why}", flush=True)
-        sys.exit(1)
+        sys.exit(f"cannot run in the x86 test guest: {why}")
     return why
 
 
 if __name__ == "__main__":
+    if (bad := set(os.environ.get("BRANNOSTEL_TEST_ARCHS", "").replace(" ", "").split(","))
+            - {"", *ARCHS}):
+        sys.exit(f"BRANNOSTEL_TEST_ARCHS names {', '.join(bad)}: use x86, x64 or x86,x64")
+    for arch in ARCHS:
+        found, why = place(arch)
+        print(f"{arch}: behaviour " + {"here": f"tested natively, under {LOADERS[arch]}",
+                                       "guest": "tested in the emulated x86 test guest: this "
+                                                "machine cannot run 32-bit programs"}
+              .get(found, f"tests skipped: {why}"))
     try:
-        for arch in ARCHS:
-            found, why = place(arch)
-            print(f"{arch}: behaviour tested natively, under {LOADERS[arch]}" if found == "here"
-                  else f"{arch}: behaviour tested in the emulated x86 test guest: this machine "
-                       "cannot run 32-bit programs" if found == "guest"
-                  else f"{arch}: behaviour tests skipped: {why}")
         if where({"x86"})[0] == "guest":
             guest.ensure_image()
-    except ValueError as error:
-        sys.exit(str(error))
     except guest.GuestError as error:
         sys.exit(f"guest: {error}")

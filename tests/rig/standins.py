@@ -5,6 +5,7 @@ Access API's phonebook lookups (tests/standins/rasapi32.c) for the check.
 Each stand-in logs to a file the test names, and stays "open" until the test
 releases it, when asked to."""
 import contextlib
+import time
 
 import rig
 from rig import wine
@@ -41,7 +42,12 @@ class StandInLog:
         return self.path.read_text() if self.path.exists() else ""
 
     def wait_for(self, event, timeout=60):
-        return wine.wait_for_file(self.path, event, timeout)
+        deadline = time.monotonic() + timeout
+        while event not in self.text():
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.05)
+        return True
 
     def events(self):
         """The log as a list of (event, fields) pairs."""
@@ -53,12 +59,8 @@ class StandInLog:
 
     def cm_starts(self):
         """The Connection Manager stand-in's starts: [(show command, command line)]."""
-        starts = []
-        for line in self.text().splitlines():
-            if line.startswith("start "):
-                fields = dict(p.split("=", 1) for p in line.split()[1:])
-                starts.append((int(fields["show"]), bytes.fromhex(fields["command"])))
-        return starts
+        return [(int(f["show"]), bytes.fromhex(f["command"])) for e, f in self.events()
+                if e == "start"]
 
 
 @contextlib.contextmanager
@@ -72,12 +74,10 @@ def _log(variable):
 
 
 def dial_log():
-    """A log for the dial dialog stand-in, in a scratch folder of its own."""
     return _log("RASDLG_STANDIN")
 
 
 def cm_log():
-    """A log for the Connection Manager stand-in, in a scratch folder of its own."""
     return _log("CMMGR_STANDIN")
 
 

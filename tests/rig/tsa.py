@@ -1,13 +1,10 @@
 """A throwaway RFC 3161 timestamping authority on 127.0.0.1, for the signing
 tests: its own root and signer, made in a scratch folder, with `openssl ts
--reply` answering each request. It serves a bounded number of requests, only
-while the test holds it, and stops with the test."""
+-reply` answering each request, only while the test holds it."""
 import contextlib
 import http.server
 import subprocess
 import threading
-
-MAX_REQUESTS = 64
 
 CONFIG = """
 [ tsa ]
@@ -53,40 +50,26 @@ def make_authority(folder):
 def authority(folder):
     """Yields (the authority's URL, its root certificate) while it serves."""
     make_authority(folder)
-    lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
-        def do_POST(self):  # the name http.server calls
-            query = self.rfile.read(int(self.headers["Content-Length"]))
-            with lock:
-                (folder / "query.tsq").write_bytes(query)
-                openssl("ts", "-reply", "-config", "tsa.cnf", "-queryfile", "query.tsq",
-                        "-out", "reply.tsr", folder=folder)
-                reply = (folder / "reply.tsr").read_bytes()
+        def do_POST(self):  # the name http.server calls; one request at a time
+            (folder / "query.tsq").write_bytes(self.rfile.read(int(self.headers["Content-Length"])))
+            openssl("ts", "-reply", "-config", "tsa.cnf", "-queryfile", "query.tsq", "-out",
+                    "reply.tsr", folder=folder)
+            reply = (folder / "reply.tsr").read_bytes()
             self.send_response(200)
             self.send_header("Content-Type", "application/timestamp-reply")
             self.send_header("Content-Length", str(len(reply)))
             self.end_headers()
             self.wfile.write(reply)
-            served.append(len(query))
 
         def log_message(self, *args):
             pass
 
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
-    server.timeout = 0.2  # how often it looks whether the test is done
-    stop = threading.Event()
-    served = []
-
-    def serve():
-        while not stop.is_set() and len(served) < MAX_REQUESTS:
-            server.handle_request()
-
-    thread = threading.Thread(target=serve, daemon=True)
-    thread.start()
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
         yield f"http://127.0.0.1:{server.server_address[1]}/", folder / "root.pem"
     finally:
-        stop.set()
-        thread.join(timeout=10)
+        server.shutdown()
         server.server_close()

@@ -1,14 +1,10 @@
-"""The Wine harness: a prefix of the project's own, with the stand-ins
-installed in it; starting, running and stopping programs there; what the
-prefix holds, as snapshots.
+"""The Wine harness: a prefix of the project's own, the stand-ins installed
+in it, and running programs there; what the prefix holds, as snapshots.
 
-The prefix is rig.PREFIX_NAME in the build tree, or, where
-BRANNOSTEL_PREFIXES is set (as in the x86 test guest, whose own disk keeps
-them), under that folder, per architecture. Each starts as a copy of one
-made once from nothing, so a fresh prefix takes seconds, not a minute.
-
-Run as a script, `wine.py stop PREFIX...` ends those prefixes' wineservers
-(test.sh, whatever happens).
+The prefix is rig.PREFIX_NAME in the build tree or, where BRANNOSTEL_PREFIXES
+is set (in the guest, on its own disk), below that. Each starts as a copy of
+one made once from nothing: a fresh prefix takes seconds, not a minute.
+`wine.py stop PREFIX...` ends those prefixes' wineservers (test.sh).
 """
 import contextlib
 import os
@@ -37,8 +33,8 @@ def prefix():
 
 
 def loader():
-    """The prefix's own loader, called by path: /usr/bin/wine prefers the
-    32-bit one whenever it is installed, even where it cannot run."""
+    """The prefix's own loader, by path: /usr/bin/wine prefers the 32-bit one
+    whenever it is installed, even where it cannot run."""
     return LOADERS[rig.PREFIX_ARCH]
 
 
@@ -123,10 +119,9 @@ def command(program, args=()):
 
 
 def start(program, args=(), env=None, trace=False, output=False):
-    """Starts a program under Wine, with env added to the environment;
-    returns the Popen, with its standard output piped where output is set
-    and its standard error where trace is. A test that starts one ends it:
-    see running()."""
+    """Starts a program under Wine with env added; returns the Popen, its
+    standard output piped for output, its standard error for trace. Whoever
+    starts one ends it: see running()."""
     return subprocess.Popen(command(program, args), env=environment(env),
                             stdout=subprocess.PIPE if output else subprocess.DEVNULL,
                             stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
@@ -164,8 +159,7 @@ def on_terminal(program, args=(), env=None, answer=None, timeout=60):
 
 
 def finish(proc, timeout):
-    """Waits for a started program's end; kills it if it has not ended within
-    timeout seconds, and fails."""
+    """Waits for a started program's end; kills it and fails at timeout."""
     try:
         return proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -190,16 +184,6 @@ def running(program, args=(), env=None):
 def run(program, args=(), env=None, timeout=60):
     """Runs a program under Wine to its end; returns its exit status."""
     return finish(start(program, args, env), timeout)
-
-
-def wait_for_file(path, text, timeout=60):
-    """Waits until the file holds text; returns whether it did."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if path.exists() and text in path.read_text():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 def registry_export(path):
