@@ -116,7 +116,8 @@ void ReportAppPaths(Report& report, const char* executable) {
 }
 
 // The profile mapping: where the lookup found it, or why it found nothing.
-void ReportMapping(Report& report, const char* profile) {
+// Returns the hive the lookup read.
+HKEY ReportMapping(Report& report, const char* profile) {
   const Text shown = Quoted(kConnectionEntryName);
   const Text machineWide = KeyName(HKEY_LOCAL_MACHINE, kMappingsKey);
   const Text perUser = KeyName(HKEY_CURRENT_USER, kMappingsKey);
@@ -144,10 +145,11 @@ void ReportMapping(Report& report, const char* profile) {
     }
     report.Fix(IDS_FIX_MAPPING_VALUE, {shown.Get(), where.Get()});
   }
+  return isMachineWide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
 // What the Connection Manager would be started on: the profile file.
-[[nodiscard]] bool CheckProfileFile(Report& report, const char (&profile)[MAX_PATH]) {
+[[nodiscard]] bool CheckProfileFile(Report& report, const char (&profile)[MAX_PATH], HKEY hive) {
   // One pair of surrounding quotes belongs to the command line, not the file.
   char file[MAX_PATH];
   const size_t length = std::strlen(profile);
@@ -158,8 +160,8 @@ void ReportMapping(Report& report, const char* profile) {
   report.Line(exists ? Status::kOk : Status::kError, exists ? IDS_PROFILE_OK : IDS_PROFILE_MISSING,
               {Text().Append(file).Get()});
   if (!exists) {
-    report.Fix(IDS_FIX_PROFILE, {KeyName(HKEY_LOCAL_MACHINE, kMappingsKey).Get(),
-                                 Quoted(kConnectionEntryName).Get()});
+    report.Fix(IDS_FIX_PROFILE,
+               {KeyName(hive, kMappingsKey).Get(), Quoted(kConnectionEntryName).Get()});
   }
   if (std::strchr(profile, ' ') != nullptr && std::strchr(profile, '"') == nullptr) {
     report.Line(Status::kWarning, IDS_PROFILE_BLANKS);
@@ -179,7 +181,7 @@ void ReportMapping(Report& report, const char* profile) {
   const bool found = QueryConnectionManagerPath(executable) == 0;
   const bool mapped = QueryProfileMapping(profile) == 0;
   ReportAppPaths(report, found ? executable : nullptr);
-  ReportMapping(report, mapped ? profile : nullptr);
+  const HKEY hive = ReportMapping(report, mapped ? profile : nullptr);
   if (!found || !mapped) {
     report.Line(Status::kError, IDS_WIN_STARTS_NOTHING);
     return false;
@@ -192,14 +194,11 @@ void ReportMapping(Report& report, const char* profile) {
   if (!program) {
     report.Fix(IDS_FIX_CMMGR, {KeyName(HKEY_LOCAL_MACHINE, kAppPathsKey).Get()});
   }
-  return CheckProfileFile(report, profile) && program;
+  return CheckProfileFile(report, profile, hive) && program;
 }
 
-// brannostelxp's needs: the dial dialog library, loaded as the launcher loads
-// it (from System32), and the entry where the dial dialog looks for it when no
-// phonebook is named.
-[[nodiscard]] bool CheckDialDialogLauncher(Report& report) {
-  report.Heading(IDS_SECTION_XP);
+// The dial dialog library, loaded as brannostelxp loads it: from System32.
+[[nodiscard]] bool CheckDialLibrary(Report& report) {
   char path[MAX_PATH] = "";
   const UINT length = GetSystemDirectoryA(path, MAX_PATH);
   if (length > 0 && length + sizeof "\\rasdlg.dll" <= MAX_PATH) {
@@ -207,17 +206,23 @@ void ReportMapping(Report& report, const char* profile) {
   }
   const HMODULE library = LoadLibraryA(path);
   const bool loads = library != nullptr && GetProcAddress(library, "RasDialDlgA") != nullptr;
-  const DWORD loadError = GetLastError();
+  const DWORD error = GetLastError();
   if (library != nullptr) {
     FreeLibrary(library);
   }
   report.Line(loads ? Status::kOk : Status::kError,
               loads ? IDS_DIAL_LIBRARY_OK : IDS_DIAL_LIBRARY_MISSING,
-              {Text().Append(path).Get(), Number(loadError).Get()});
+              {Text().Append(path).Get(), Number(error).Get()});
   if (!loads) {
     report.Fix(IDS_FIX_DIAL_LIBRARY);
   }
+  return loads;
+}
 
+// The phonebook entry, looked up as the dial dialog looks it up when no
+// phonebook is named, and the phonebook that holds it, where the Remote Access
+// API tells.
+[[nodiscard]] bool CheckPhonebookEntry(Report& report) {
   const Text entry = Text().Append(kConnectionEntryName);
   DWORD size = 0;
   const DWORD lookup =
@@ -229,7 +234,6 @@ void ReportMapping(Report& report, const char* profile) {
     report.Fix(IDS_FIX_ENTRY, {entry.Get()});
     return false;
   }
-  // Which phonebook holds it, where the Remote Access API tells.
   UINT found = IDS_ENTRY_FOUND;
   RASENTRYNAMEA names[32];
   names[0].dwSize = sizeof names[0];
@@ -243,7 +247,14 @@ void ReportMapping(Report& report, const char* profile) {
     }
   }
   report.Line(Status::kOk, found, {entry.Get()});
-  return loads;
+  return true;
+}
+
+// brannostelxp's needs: its dial dialog library and its phonebook entry.
+[[nodiscard]] bool CheckDialDialogLauncher(Report& report) {
+  report.Heading(IDS_SECTION_XP);
+  const bool library = CheckDialLibrary(report);
+  return CheckPhonebookEntry(report) && library;
 }
 
 }  // namespace
