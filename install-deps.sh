@@ -3,9 +3,8 @@
 # MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
 # 64-bit Wine, Python's PE and compound-file readers, the MSI tools, the
 # code-signing tools, the linters, and a Spanish locale for the check's
-# tests. On a machine that cannot run 32-bit
-# programs, also what the emulated x86 test guest is built and booted with
-# (qemu, debootstrap).
+# tests. On a machine that cannot run 32-bit programs, also what the emulated
+# x86 test guest is built and booted with (qemu, debootstrap).
 # Silent when everything is there. 32-bit Wine installs on every amd64
 # machine, even one whose kernel cannot run it; that is how this finds out.
 set -euo pipefail

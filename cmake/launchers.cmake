@@ -1,15 +1,15 @@
 # The helpers that make a program of this project, used by dialdialog/,
-# cmlaunch/, check/ and bench/. The icon and the version-information template they
-# use are the frame's (frame/).
+# cmlaunch/, check/ and bench/. The icon and the version-information template
+# they use are the frame's (frame/).
 
-# add_identity(TARGET PROGRAM [DESCRIPTION]): gives TARGET the icon and version
-# information of PROGRAM, made from the shared template; the description is
-# the launchers' unless one is given.
+# add_identity(TARGET PROGRAM): gives TARGET the icon and version information
+# of PROGRAM, made from the shared template. Its description is the
+# launchers' unless the caller sets PROGRAM_DESCRIPTION.
 function(add_identity target program)
   set(PROGRAM ${program})
   set(DESCRIPTION "${program} MFC Application")
-  if(ARGC GREATER 2)
-    set(DESCRIPTION "${ARGV2}")
+  if(DEFINED PROGRAM_DESCRIPTION)
+    set(DESCRIPTION "${PROGRAM_DESCRIPTION}")
   endif()
   get_target_property(ICON_FILE app_icon ICON_FILE)
   string(REPLACE "." "," VERSION_COMMAS ${PROJECT_VERSION})
@@ -22,18 +22,13 @@ function(add_identity target program)
 endfunction()
 
 # add_program(NAME WIN32|CONSOLE SOURCES...): one shipped program, with its
-# identity resources and its load configuration, written to DIST_DIR. A
-# PROGRAM_DESCRIPTION, set by the caller, replaces the launchers' description.
+# identity resources and its load configuration, written to DIST_DIR.
 function(add_program name subsystem)
   add_executable(${name} ${ARGN})
   if(subsystem STREQUAL "WIN32")
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
-  if(DEFINED PROGRAM_DESCRIPTION)
-    add_identity(${name} ${name} "${PROGRAM_DESCRIPTION}")
-  else()
-    add_identity(${name} ${name})
-  endif()
+  add_identity(${name} ${name})
   target_link_libraries(${name} PRIVATE load_config)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
   # The linker places the load configuration; the link map says where, and

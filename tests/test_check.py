@@ -66,21 +66,21 @@ class Reports(unittest.TestCase):
 
 class Consoles(unittest.TestCase):
     CASES = [
-        # (how it is started, command before it, language, whether it waits
-        # for Enter, a line it shows)
-        ("on a console of its own, as by double-click", [], "es", True,
+        # (how it is started, the command, language, whether it waits for
+        # Enter, a line it shows)
+        ("on a console of its own, as by double-click", [rig.CHECK], "es", True,
          "brannostelxp (diálogo de marcado)"),
-        ("from a prompt", ["cmd", "/c"], "en", False, "brannostelxp (dial dialog)"),
+        ("from a prompt", ["cmd", "/c", wine.windows_path(rig.CHECK)], "en", False,
+         "brannostelxp (dial dialog)"),
     ]
     PROMPTS = {"en": "Press Enter to close this window.", "es": "Pulse Intro para cerrar esta ventana."}
 
     def test_waits_only_on_its_own_console(self):
         registry.set_registry([])
-        for case, before, language, waits, line in self.CASES:
+        for case, command, language, waits, line in self.CASES:
             with self.subTest(case):
-                program, args = (before[0], [*before[1:], wine.windows_path(rig.CHECK)]) if before \
-                    else (rig.CHECK, [])
-                status, shown = wine.on_terminal(program, args, {"LC_ALL": standins.LOCALES[language]},
+                status, shown = wine.on_terminal(command[0], command[1:],
+                                                 {"LC_ALL": standins.LOCALES[language]},
                                                  answer=(self.PROMPTS[language], "\r"))
                 self.assertEqual(status, 1, shown)
                 self.assertIn(line, shown.splitlines(), "not shown as written")

@@ -2,8 +2,7 @@
 and (on 64-bit Windows) both views, set up exactly by tests/helpers/regset.c
 in the test prefix."""
 import rig
-from rig import standins
-from rig import wine
+from rig import standins, wine
 
 APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe"
 MAPPINGS = "Software\\Microsoft\\Connection Manager\\Mappings"

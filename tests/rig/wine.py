@@ -118,12 +118,11 @@ def command(program, args=()):
     return [LOADERS["x86"] if x86 else loader(), str(program), *args]
 
 
-def start(program, args=(), env=None, trace=False, output=False):
-    """Starts a program under Wine with env added; returns the Popen, its
-    standard output piped for output, its standard error for trace. Whoever
-    starts one ends it: see running()."""
-    return subprocess.Popen(command(program, args), env=environment(env),
-                            stdout=subprocess.PIPE if output else subprocess.DEVNULL,
+def start(program, args=(), env=None, trace=False):
+    """Starts a program under Wine with env added; returns the Popen, with
+    its standard error piped for trace. Whoever starts one ends it: see
+    running()."""
+    return subprocess.Popen(command(program, args), env=environment(env), stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
 
 
