@@ -5,7 +5,8 @@
 //
 // Exit status: 0 both launchers have what they need; 1 brannostelwin would
 // start nothing, or the Connection Manager on a file that is not there; 2
-// brannostelxp lacks its dial dialog library or its phonebook entry; 3 both.
+// brannostelxp lacks its dial dialog library or its phonebook entry (or the
+// Remote Access library that looks the entry up); 3 both.
 #include <windows.h>
 // windows.h first: the Remote Access headers need its types.
 #include <ras.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "connection_entry.h"
+#include "libraries.h"
 #include "opened_key.h"
 #include "registry_lookups.h"
 #include "report.h"
@@ -27,21 +29,73 @@ namespace {
 
 [[nodiscard]] Text Quoted(const char* text) { return Text(L"\"").Append(text).Append(L"\""); }
 
-[[nodiscard]] const wchar_t* TypeName(DWORD type) {
-  switch (type) {
-    case REG_BINARY:
-      return L"REG_BINARY";
-    case REG_DWORD:
-      return L"REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN:
-      return L"REG_DWORD_BIG_ENDIAN";
-    case REG_MULTI_SZ:
-      return L"REG_MULTI_SZ";
-    case REG_QWORD:
-      return L"REG_QWORD";
-    default:
-      return L"REG_NONE";
+// The text without one pair of surrounding quotes: those belong to a command
+// line, not to the file it names.
+void Unquote(const char* text, char (&file)[MAX_PATH]) {
+  const size_t length = std::strlen(text);
+  const bool quoted = length >= 2 && text[0] == '"' && text[length - 1] == '"';
+  std::memcpy(file, text + (quoted ? 1 : 0), length - (quoted ? 2 : 0));
+  file[length - (quoted ? 2 : 0)] = '\0';
+}
+
+// The program the shell would start for a file name, found as ShellExecute
+// finds it: one pair of quotes removed, .exe where the name has no
+// extension, a bare name along the search path. False if there is none.
+[[nodiscard]] bool FindProgram(const char* value, char (&found)[MAX_PATH]) {
+  char name[MAX_PATH];
+  Unquote(value, name);
+  const DWORD length = SearchPathA(nullptr, name, ".exe", MAX_PATH, found, nullptr);
+  return length > 0 && length < MAX_PATH && FileExists(found);
+}
+
+[[nodiscard]] Text TypeName(const Report& report, DWORD type) {
+  static constexpr struct {
+    DWORD type;
+    const wchar_t* name;
+  } kNames[] = {{REG_NONE, L"REG_NONE"},
+                {REG_BINARY, L"REG_BINARY"},
+                {REG_DWORD, L"REG_DWORD"},
+                {REG_DWORD_BIG_ENDIAN, L"REG_DWORD_BIG_ENDIAN"},
+                {REG_LINK, L"REG_LINK"},
+                {REG_MULTI_SZ, L"REG_MULTI_SZ"},
+                {REG_RESOURCE_LIST, L"REG_RESOURCE_LIST"},
+                {REG_FULL_RESOURCE_DESCRIPTOR, L"REG_FULL_RESOURCE_DESCRIPTOR"},
+                {REG_RESOURCE_REQUIREMENTS_LIST, L"REG_RESOURCE_REQUIREMENTS_LIST"},
+                {REG_QWORD, L"REG_QWORD"}};
+  for (const auto& known : kNames) {
+    if (known.type == type) {
+      return Text(known.name);
+    }
   }
+  return report.Message(IDS_TYPE_NUMBER, {Number(type).Get()});
+}
+
+// The service account the check runs as, if it does: its per-user settings
+// are that account's, not those of the user signed in.
+[[nodiscard]] const wchar_t* ServiceAccount() {
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
+    return nullptr;
+  }
+  union {
+    TOKEN_USER user;
+    BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner = {};
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size);
+  CloseHandle(token);
+  static constexpr struct {
+    WELL_KNOWN_SID_TYPE sid;
+    const wchar_t* name;
+  } kAccounts[] = {{WinLocalSystemSid, L"LocalSystem"},
+                   {WinLocalServiceSid, L"LocalService"},
+                   {WinNetworkServiceSid, L"NetworkService"}};
+  for (const auto& account : kAccounts) {
+    if (read != FALSE && IsWellKnownSid(owner.user.User.Sid, account.sid) != FALSE) {
+      return account.name;
+    }
+  }
+  return nullptr;
 }
 
 // On 64-bit Windows a 32-bit program reads the 32-bit view of the machine's
@@ -61,17 +115,20 @@ namespace {
 
 // A value the lookup read: what of it the launcher does not use as stored.
 void NoteValueShape(Report& report, const OpenedKey& key, const char* name, const Text& where,
-                    const Text& shown) {
+                    const Text& shown, bool expandedByShell) {
   BYTE data[MAX_PATH];
   DWORD type = REG_NONE;
   DWORD size = sizeof data;
   if (RegQueryValueExA(key.Get(), name, nullptr, &type, data, &size) != ERROR_SUCCESS) {
     return;
   }
-  if (type == REG_EXPAND_SZ) {
+  // The program's path goes to the shell, which may expand it: whether it
+  // does is told where the program is looked for.
+  if (type == REG_EXPAND_SZ && !expandedByShell) {
     report.Line(Status::kWarning, IDS_VALUE_EXPAND, {where.Get(), shown.Get()});
-  } else if (type != REG_SZ) {
-    report.Line(Status::kWarning, IDS_VALUE_TYPE, {where.Get(), shown.Get(), TypeName(type)});
+  } else if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    report.Line(Status::kWarning, IDS_VALUE_TYPE,
+                {where.Get(), shown.Get(), TypeName(report, type).Get()});
   }
   const auto* zero = static_cast<const BYTE*>(std::memchr(data, 0, size));
   if (zero != nullptr && zero + 1 < data + size) {
@@ -101,7 +158,7 @@ void ReportAppPaths(Report& report, const char* executable) {
   if (executable != nullptr) {
     report.Line(Status::kOk, IDS_APP_PATHS_OK,
                 {where.Get(), shown.Get(), Text().Append(executable).Get()});
-    NoteValueShape(report, key, nullptr, where, shown);
+    NoteValueShape(report, key, nullptr, where, shown, true);
   } else if (!key) {
     report.Line(Status::kError, IDS_APP_PATHS_MISSING, {where.Get()});
     if (OpenedKey::Open(HKEY_CURRENT_USER, kAppPathsKey)) {
@@ -131,7 +188,7 @@ HKEY ReportMapping(Report& report, const char* profile) {
   if (profile != nullptr) {
     report.Line(Status::kOk, isMachineWide ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
                 {where.Get(), shown.Get(), Text().Append(profile).Get()});
-    NoteValueShape(report, key, kConnectionEntryName, where, shown);
+    NoteValueShape(report, key, kConnectionEntryName, where, shown, false);
   } else if (!key) {
     report.Line(Status::kError, IDS_MAPPINGS_MISSING, {machineWide.Get(), perUser.Get()});
     report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
@@ -150,12 +207,8 @@ HKEY ReportMapping(Report& report, const char* profile) {
 
 // What the Connection Manager would be started on: the profile file.
 [[nodiscard]] bool CheckProfileFile(Report& report, const char (&profile)[MAX_PATH], HKEY hive) {
-  // One pair of surrounding quotes belongs to the command line, not the file.
   char file[MAX_PATH];
-  const size_t length = std::strlen(profile);
-  const bool quoted = length >= 2 && profile[0] == '"' && profile[length - 1] == '"';
-  std::memcpy(file, profile + (quoted ? 1 : 0), length - (quoted ? 2 : 0));
-  file[length - (quoted ? 2 : 0)] = '\0';
+  Unquote(profile, file);
   const bool exists = FileExists(file);
   report.Line(exists ? Status::kOk : Status::kError, exists ? IDS_PROFILE_OK : IDS_PROFILE_MISSING,
               {Text().Append(file).Get()});
@@ -168,6 +221,30 @@ HKEY ReportMapping(Report& report, const char* profile) {
     report.Fix(IDS_FIX_PROFILE_BLANKS);
   }
   return exists;
+}
+
+// The program the shell would start: an error only where the shell would
+// find none. Whether it expands %variables% in a file name is Wine's
+// behaviour, undocumented for Windows: a program found only that way is a
+// warning.
+[[nodiscard]] bool CheckProgram(Report& report, const char (&executable)[MAX_PATH]) {
+  const Text where = KeyName(HKEY_LOCAL_MACHINE, kAppPathsKey);
+  char found[MAX_PATH];
+  if (FindProgram(executable, found)) {
+    report.Line(Status::kOk, IDS_CMMGR_OK, {Text().Append(found).Get()});
+    return true;
+  }
+  char expanded[MAX_PATH];
+  const DWORD length = ExpandEnvironmentStringsA(executable, expanded, MAX_PATH);
+  if (std::strchr(executable, '%') != nullptr && length > 0 && length <= MAX_PATH &&
+      FindProgram(expanded, found)) {
+    report.Line(Status::kWarning, IDS_CMMGR_EXPANDED, {Text().Append(found).Get()});
+    report.Fix(IDS_FIX_CMMGR_EXPANDED, {where.Get()});
+    return true;
+  }
+  report.Line(Status::kError, IDS_CMMGR_MISSING, {Text().Append(executable).Get()});
+  report.Fix(IDS_FIX_CMMGR, {where.Get()});
+  return false;
 }
 
 // brannostelwin's needs. The verdict is its own lookups'; the rest explains it.
@@ -188,45 +265,52 @@ HKEY ReportMapping(Report& report, const char* profile) {
   }
   report.Line(Status::kOk, IDS_WIN_STARTS,
               {Text().Append(executable).Get(), Text().Append(profile).Get()});
-  const bool program = FileExists(executable);
-  report.Line(program ? Status::kOk : Status::kError, program ? IDS_CMMGR_OK : IDS_CMMGR_MISSING,
-              {Text().Append(executable).Get()});
-  if (!program) {
-    report.Fix(IDS_FIX_CMMGR, {KeyName(HKEY_LOCAL_MACHINE, kAppPathsKey).Get()});
-  }
+  const bool program = CheckProgram(report, executable);
   return CheckProfileFile(report, profile, hive) && program;
 }
 
-// The dial dialog library, loaded as brannostelxp loads it: from System32.
+// The dial dialog library, from System32 as brannostelxp loads it, read as a
+// data file: none of its code runs, so nothing it would do when loaded
+// happens on the check's account.
 [[nodiscard]] bool CheckDialLibrary(Report& report) {
-  char path[MAX_PATH] = "";
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length > 0 && length + sizeof "\\rasdlg.dll" <= MAX_PATH) {
-    std::strcat(path, "\\rasdlg.dll");
+  const SystemPath library("rasdlg.dll");
+  DWORD error = ERROR_SUCCESS;
+  const LoadedLibrary mapped = LoadedLibrary::Load(library.path, LOAD_LIBRARY_AS_DATAFILE, error);
+  const bool exports = mapped.Exports("RasDialDlgA");
+  if (mapped && !exports) {
+    error = ERROR_PROC_NOT_FOUND;
   }
-  const HMODULE library = LoadLibraryA(path);
-  const bool loads = library != nullptr && GetProcAddress(library, "RasDialDlgA") != nullptr;
-  const DWORD error = GetLastError();
-  if (library != nullptr) {
-    FreeLibrary(library);
-  }
-  report.Line(loads ? Status::kOk : Status::kError,
-              loads ? IDS_DIAL_LIBRARY_OK : IDS_DIAL_LIBRARY_MISSING,
-              {Text().Append(path).Get(), Number(error).Get()});
-  if (!loads) {
+  report.Line(exports ? Status::kOk : Status::kError,
+              exports ? IDS_DIAL_LIBRARY_OK : IDS_DIAL_LIBRARY_MISSING,
+              {Text().Append(library.path).Get(), Number(error).Get()});
+  if (!exports) {
     report.Fix(IDS_FIX_DIAL_LIBRARY);
   }
-  return loads;
+  return exports;
 }
 
-// The phonebook entry, looked up as the dial dialog looks it up when no
-// phonebook is named, and the phonebook that holds it, where the Remote Access
-// API tells.
+// The phonebook entry, looked up by the Remote Access API as the dial dialog
+// looks it up when no phonebook is named, and the phonebook that holds it,
+// where the API tells. The API's library is loaded here, from System32, not
+// imported: where it is missing the check still starts, and says so.
 [[nodiscard]] bool CheckPhonebookEntry(Report& report) {
   const Text entry = Text().Append(kConnectionEntryName);
+  const SystemPath path("rasapi32.dll");
+  DWORD error = ERROR_SUCCESS;
+  const LoadedLibrary library = LoadedLibrary::Load(path.path, 0, error);
+  const auto getEntryProperties =
+      library.Find<decltype(&RasGetEntryPropertiesA)>("RasGetEntryPropertiesA");
+  const auto enumEntries = library.Find<decltype(&RasEnumEntriesA)>("RasEnumEntriesA");
+  if (getEntryProperties == nullptr || enumEntries == nullptr) {
+    report.Line(
+        Status::kError, IDS_RAS_LIBRARY_MISSING,
+        {Text().Append(path.path).Get(), Number(library ? ERROR_PROC_NOT_FOUND : error).Get()});
+    report.Fix(IDS_FIX_DIAL_LIBRARY);
+    return false;
+  }
   DWORD size = 0;
   const DWORD lookup =
-      RasGetEntryPropertiesA(nullptr, kConnectionEntryName, nullptr, &size, nullptr, nullptr);
+      getEntryProperties(nullptr, kConnectionEntryName, nullptr, &size, nullptr, nullptr);
   if (lookup != ERROR_SUCCESS && lookup != ERROR_BUFFER_TOO_SMALL) {
     report.Line(Status::kError,
                 lookup == ERROR_CANNOT_FIND_PHONEBOOK_ENTRY ? IDS_ENTRY_MISSING : IDS_ENTRY_UNKNOWN,
@@ -239,7 +323,7 @@ HKEY ReportMapping(Report& report, const char* profile) {
   names[0].dwSize = sizeof names[0];
   DWORD bytes = sizeof names;
   DWORD count = 0;
-  if (RasEnumEntriesA(nullptr, nullptr, names, &bytes, &count) == ERROR_SUCCESS) {
+  if (enumEntries(nullptr, nullptr, names, &bytes, &count) == ERROR_SUCCESS) {
     for (DWORD i = 0; i < count && i < 32; ++i) {
       if (std::strcmp(names[i].szEntryName, kConnectionEntryName) == 0) {
         found = (names[i].dwFlags & REN_AllUsers) != 0 ? IDS_ENTRY_ALL_USERS : IDS_ENTRY_USER;
@@ -264,10 +348,13 @@ int main() {
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Report report;
   report.Heading(IDS_TITLE, {L"" BRANNOSTEL_VERSION, Text().Append(kConnectionEntryName).Get()});
+  if (const wchar_t* account = ServiceAccount()) {
+    report.Line(Status::kNote, IDS_SERVICE_ACCOUNT, {account});
+  }
   const bool winReady = CheckConnectionManagerLauncher(report);
   const bool xpReady = CheckDialDialogLauncher(report);
   const int status = (winReady ? 0 : 1) | (xpReady ? 0 : 2);
   report.Heading(IDS_SUMMARY_0 + status);
-  report.WaitIfOwnConsole();
+  report.WaitIfOwnConsole(status);
   return status;
 }

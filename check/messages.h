@@ -14,6 +14,8 @@
 #define IDS_SECTION_XP 18
 #define IDS_WOW64 19
 #define IDS_DEFAULT_VALUE 20
+#define IDS_SERVICE_ACCOUNT 21
+#define IDS_TYPE_NUMBER 22
 
 // brannostelwin: what the registry lookups found, and why not.
 #define IDS_APP_PATHS_OK 32
@@ -45,6 +47,8 @@
 #define IDS_FIX_PROFILE 71
 #define IDS_PROFILE_BLANKS 72
 #define IDS_FIX_PROFILE_BLANKS 73
+#define IDS_CMMGR_EXPANDED 74
+#define IDS_FIX_CMMGR_EXPANDED 75
 
 // brannostelxp.
 #define IDS_DIAL_LIBRARY_OK 80
@@ -56,6 +60,7 @@
 #define IDS_ENTRY_MISSING 86
 #define IDS_ENTRY_UNKNOWN 87
 #define IDS_FIX_ENTRY 88
+#define IDS_RAS_LIBRARY_MISSING 89
 
 // The end.
 #define IDS_SUMMARY_0 96

@@ -33,19 +33,22 @@ Text Number(DWORD number) {
 
 namespace {
 
-// Message text from this program's string tables, in language. A table
-// block holds 16 strings, each its length and then its characters.
+const LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+// Message text from this program's string tables, in language, or in English
+// where that language's table lacks it. A table block holds 16 strings, each
+// its length and then its characters; one left out has length 0.
 Text LoadMessage(UINT message, LANGID language) {
   Text text;
   const HRSRC found = FindResourceExW(nullptr, MAKEINTRESOURCEW(6),  // RT_STRING
                                       MAKEINTRESOURCEW(message / 16 + 1), language);
   const HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
   const auto* entry = static_cast<const WCHAR*>(loaded != nullptr ? LockResource(loaded) : nullptr);
-  if (entry == nullptr) {
-    return text;
-  }
-  for (UINT skip = message % 16; skip > 0; --skip) {
+  for (UINT skip = message % 16; entry != nullptr && skip > 0; --skip) {
     entry += 1 + *entry;
+  }
+  if (entry == nullptr || *entry == 0) {
+    return language != kEnglish ? LoadMessage(message, kEnglish) : text;
   }
   wchar_t copy[1024];
   const UINT length = *entry < 1023 ? *entry : 1023;
@@ -54,12 +57,20 @@ Text LoadMessage(UINT message, LANGID language) {
   return text.Append(copy);
 }
 
+// The status the program ends with when the console asks it to end.
+DWORD exitStatus = 0;
+
+BOOL WINAPI EndWithStatus(DWORD /*event*/) {
+  ExitProcess(exitStatus);
+  return TRUE;
+}
+
 }  // namespace
 
 Report::Report()
     : language_(PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_SPANISH
                     ? MAKELANGID(LANG_SPANISH, SUBLANG_NEUTRAL)
-                    : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+                    : kEnglish),
       output_(GetStdHandle(STD_OUTPUT_HANDLE)),
       console_(false),
       codePage_(GetConsoleOutputCP()) {
@@ -70,26 +81,7 @@ Report::Report()
   }
 }
 
-Text Report::Message(UINT message) const { return LoadMessage(message, language_); }
-
-void Report::Heading(UINT message, Inserts inserts) {
-  // Set apart from what came before, if anything did.
-  Write(started_ ? L"\r\n" : L"", message, inserts);
-}
-
-void Report::Line(Status status, UINT message, Inserts inserts) {
-  // The status word in a column of its own, two blanks in.
-  Text lead(L"  ");
-  lead.Append(LoadMessage(static_cast<UINT>(status), language_).Get());
-  for (size_t width = wcslen(lead.Get()); width < 11; ++width) {
-    lead.Append(L" ");
-  }
-  Write(lead.Get(), message, inserts);
-}
-
-void Report::Fix(UINT message, Inserts inserts) { Write(L"           -> ", message, inserts); }
-
-void Report::Write(const wchar_t* lead, UINT message, Inserts inserts) {
+Text Report::Message(UINT message, Inserts inserts) const {
   // FormatMessage reads as many inserts as the text names: never fewer here.
   DWORD_PTR arguments[3] = {reinterpret_cast<DWORD_PTR>(L""), reinterpret_cast<DWORD_PTR>(L""),
                             reinterpret_cast<DWORD_PTR>(L"")};
@@ -99,14 +91,34 @@ void Report::Write(const wchar_t* lead, UINT message, Inserts inserts) {
       arguments[count++] = reinterpret_cast<DWORD_PTR>(insert);
     }
   }
-  wchar_t formatted[2048];
+  wchar_t formatted[1024];
   if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                      LoadMessage(message, language_).Get(), 0, 0, formatted,
                      sizeof formatted / sizeof *formatted,
                      reinterpret_cast<va_list*>(arguments)) == 0) {
     formatted[0] = L'\0';
   }
-  Write(Text(lead).Append(formatted).Append(L"\r\n").Get());
+  return Text(formatted);
+}
+
+void Report::Heading(UINT message, Inserts inserts) {
+  // Set apart from what came before, if anything did.
+  Write(
+      Text(started_ ? L"\r\n" : L"").Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
+}
+
+void Report::Line(Status status, UINT message, Inserts inserts) {
+  // The status word in a column of its own, two blanks in.
+  Text lead(L"  ");
+  lead.Append(LoadMessage(static_cast<UINT>(status), language_).Get());
+  for (size_t width = wcslen(lead.Get()); width < 11; ++width) {
+    lead.Append(L" ");
+  }
+  Write(lead.Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
+}
+
+void Report::Fix(UINT message, Inserts inserts) {
+  Write(Text(L"           -> ").Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
 }
 
 void Report::Write(const wchar_t* text) {
@@ -125,15 +137,25 @@ void Report::Write(const wchar_t* text) {
   }
 }
 
-void Report::WaitIfOwnConsole() {
-  // A console that only this process is attached to was made for it; one
-  // started from a prompt is shared with the prompt.
+void Report::WaitIfOwnConsole(int status) {
+  // A person can answer only a console that shows a window, reads from the
+  // keyboard and was made for this process alone; one started from a prompt
+  // is shared with the prompt. Agents that start the check with no window,
+  // detached or with input from elsewhere get the status at once.
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  const HWND window = console_ ? GetConsoleWindow() : nullptr;
+  DWORD mode = 0;
   DWORD processes[2];
-  if (!console_ || GetConsoleProcessList(processes, 2) != 1) {
+  if (window == nullptr || IsWindowVisible(window) == FALSE ||
+      GetConsoleMode(input, &mode) == FALSE || GetConsoleProcessList(processes, 2) != 1) {
     return;
   }
+  exitStatus = static_cast<DWORD>(status);
+  SetConsoleCtrlHandler(EndWithStatus, TRUE);
+  // Keys typed while the check was still working are not the answer.
+  FlushConsoleInputBuffer(input);
   Write(LoadMessage(IDS_PRESS_ENTER, language_).Append(L" ").Get());
   wchar_t line[64];
   DWORD read = 0;
-  ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), line, 64, &read, nullptr);
+  ReadConsoleW(input, line, 64, &read, nullptr);
 }

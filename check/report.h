@@ -43,19 +43,20 @@ class Report {
 
   Report();
   // A text of the user's language, to be filled into another.
-  [[nodiscard]] Text Message(UINT message) const;
+  [[nodiscard]] Text Message(UINT message, Inserts inserts = {}) const;
   // A line of its own, such as a heading.
   void Heading(UINT message, Inserts inserts = {});
   // A finding: a status word, then what was found and where.
   void Line(Status status, UINT message, Inserts inserts = {});
   // After a problem: what to put where.
   void Fix(UINT message, Inserts inserts = {});
-  // Started on a console of its own (from the Start menu, by double-click),
-  // the window would close with the last line: there, wait for Enter.
-  void WaitIfOwnConsole();
+  // Started on a console of its own that a person sees (from the Start menu,
+  // by double-click), the window would close with the last line: there, wait
+  // for Enter. Anywhere else, or on Ctrl+C or the window's closing, the
+  // program ends with status.
+  void WaitIfOwnConsole(int status);
 
  private:
-  void Write(const wchar_t* lead, UINT message, Inserts inserts);
   void Write(const wchar_t* text);
 
   LANGID language_;

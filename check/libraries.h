@@ -1,0 +1,48 @@
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+// The full path of a DLL in the system folder, where the launchers' DLLs are
+// taken from; empty if the folder's path is too long for one.
+struct SystemPath {
+  explicit SystemPath(const char* name);
+  char path[MAX_PATH] = "";
+};
+
+// Owns a library the check loaded itself, or nothing; freed when its owner
+// goes.
+class LoadedLibrary {
+ public:
+  // The library at path, loaded with flags; empty, with error set, if it
+  // cannot be.
+  [[nodiscard]] static LoadedLibrary Load(const char* path, DWORD flags, DWORD& error);
+
+  LoadedLibrary(LoadedLibrary&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
+  LoadedLibrary(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(LoadedLibrary&&) = delete;
+  ~LoadedLibrary() {
+    if (module_ != nullptr) {
+      FreeLibrary(module_);
+    }
+  }
+
+  [[nodiscard]] explicit operator bool() const { return module_ != nullptr; }
+  // A function of a library loaded to run, as type Function; null if it has
+  // none of that name.
+  template <typename Function>
+  [[nodiscard]] Function Find(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+  }
+  // Whether a library loaded as a data file (LOAD_LIBRARY_AS_DATAFILE)
+  // exports a function of that name, read from its export table: none of
+  // its code runs.
+  [[nodiscard]] bool Exports(const char* name) const;
+
+ private:
+  explicit LoadedLibrary(HMODULE module) : module_(module) {}
+
+  HMODULE module_;
+};
