@@ -2,8 +2,8 @@
 # Installs what building and testing need, only what is missing: CMake, the
 # MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
 # 64-bit Wine, Python's PE and compound-file readers, the MSI tools, the
-# code-signing tools, the linters, and a Spanish locale for the check's
-# tests. On a machine that cannot run 32-bit programs, also what the emulated
+# code-signing tools, the linters, and a Spanish locale and a display
+# (Xvfb) for the check's tests. On a machine that cannot run 32-bit programs, also what the emulated
 # x86 test guest is built and booted with (qemu, debootstrap).
 # Silent when everything is there. 32-bit Wine installs on every amd64
 # machine, even one whose kernel cannot run it; that is how this finds out.
@@ -12,7 +12,7 @@ set -euo pipefail
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 python3 python3-pefile python3-olefile wixl msitools osslsigncode openssl
-          clang-format clang-tidy shellcheck python3-pyflakes locales)
+          clang-format clang-tidy shellcheck python3-pyflakes locales xvfb)
 guest_packages=(qemu-system-x86 debootstrap)
 
 missing_of() {

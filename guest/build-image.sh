@@ -19,9 +19,10 @@ if [ -z "$mirror" ]; then
 fi
 # Wine of both architectures, Python for the rig, wixl and Python's
 # compound-file reader for the upgrade test's next release, the locales for
-# a Spanish session; what the init uses.
+# a Spanish session, a display for console windows that show; what the init
+# uses.
 packages=(linux-image-amd64 kmod iproute2 qemu-guest-agent python3 python3-olefile
-          wine wine32:i386 wine64 wixl locales)
+          wine wine32:i386 wine64 wixl locales xvfb)
 
 root=$out/root
 unmount() {

@@ -1,5 +1,6 @@
 """brannostelwin under Wine: which registry keys it reads, in which order,
 and what it starts through the shell."""
+import re
 import unittest
 
 import rig
@@ -40,101 +41,137 @@ assert len(LONGEST) == 259
 # why they found nothing.
 FOUND = "Profile mapped in HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Connection Manager\\Mappings"
 
+CM = standins.CM_STANDIN
+# Where a bare cmmgr32.exe is found along the search path: the system folder,
+# where Windows keeps its own (the rig puts the stand-in there too).
+CM_ON_PATH = "C:\\windows\\system32\\cmmgr32.exe"
+BLANKS = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"
+# Profiles that are there, as files in the prefix's drive C.
+PROFILE_FILES = [PROFILE, BLANKS]
+
 SCENARIOS = [
-    # (case, registry values, profile string handed over or None, key events
+    # (case, registry values, profile string handed over or None, the program
+    # the shell started (as its command line names it) or None, key events
     # before the shell is asked, if it is, what the check explains)
-    ("machine-wide profile", [program(), mapping(sz(PROFILE))], PROFILE, BOTH_MACHINE_READS, FOUND),
-    ("App Paths only per user", [program("HKCU"), mapping(sz(PROFILE))], None,
+    ("machine-wide profile", [program(), mapping(sz(PROFILE))], PROFILE, CM, BOTH_MACHINE_READS,
+     FOUND),
+    ("App Paths only per user", [program("HKCU"), mapping(sz(PROFILE))], None, None,
      ["fail HKLM App Paths access=1"], "cmmgr32.exe exists, but brannostelwin reads only "
      "HKEY_LOCAL_MACHINE"),
     ("no App Paths at all", [mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], None,
-     ["fail HKLM App Paths access=1"], "No key for cmmgr32.exe under HKEY_LOCAL_MACHINE"),
+     None, ["fail HKLM App Paths access=1"], "No key for cmmgr32.exe under HKEY_LOCAL_MACHINE"),
     ("machine-wide key without the value, per-user value",
      [program(), mapping(sz(PROFILE), name="Another connection"),
-      mapping(sz(PER_USER_PROFILE), "HKCU")], None, BOTH_MACHINE_READS,
+      mapping(sz(PER_USER_PROFILE), "HKCU")], None, None, BOTH_MACHINE_READS,
      "has the value, but while the machine-wide key exists, this user's is not read"),
     ("no machine-wide key, per-user value",
-     [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE,
+     [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
      APP_PATHS_READ + USER_MAPPING_READ, "there is no machine-wide Mappings key, so this user's is read"),
     ("machine-wide wins over per-user",
-     [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE,
+     [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE, CM,
      BOTH_MACHINE_READS, FOUND),
-    ("no mappings key anywhere", [program()], None,
+    ("no mappings key anywhere", [program()], None, None,
      APP_PATHS_READ + ["fail HKLM Mappings access=1", "fail HKCU Mappings access=1"],
      "No Mappings key, neither"),
-    ("profile path with blanks, left unquoted",
-     [program(), mapping(sz(b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"))],
-     b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp", BOTH_MACHINE_READS,
-     "The profile path has blanks and no quotes"),
+    # A risk, not a fault: the profile is there, so the check's status is 0.
+    ("profile path with blanks, left unquoted", [program(), mapping(sz(BLANKS))], BLANKS, CM,
+     BOTH_MACHINE_READS, "WARNING  The profile path has blanks and no quotes"),
     ("quotes and variables kept as stored",
      [program(), mapping((REG_EXPAND_SZ, b'"%ProgramFiles%\\Zel\\zel.cmp" /x\0'))],
-     b'"%ProgramFiles%\\Zel\\zel.cmp" /x', BOTH_MACHINE_READS,
+     b'"%ProgramFiles%\\Zel\\zel.cmp" /x', CM, BOTH_MACHINE_READS,
      "is stored as REG_EXPAND_SZ: brannostelwin does not expand %variables%"),
+    # The program's path as the shell takes it: quoted, without .exe, a bare
+    # name on the search path, %variables% (which Wine's shell expands), or
+    # no such file.
+    ("program path quoted", [program(kind_and_data=sz(b'"' + CM.encode() + b'"')),
+                             mapping(sz(PROFILE))], PROFILE, CM, BOTH_MACHINE_READS, FOUND),
+    ("program path without .exe", [program(kind_and_data=sz(CM.encode()[:-4])), mapping(sz(PROFILE))],
+     PROFILE, CM[:-4], BOTH_MACHINE_READS, FOUND),
+    ("program name on the search path", [program(kind_and_data=sz(b"cmmgr32.exe")),
+                                         mapping(sz(PROFILE))], PROFILE, CM_ON_PATH,
+     BOTH_MACHINE_READS, FOUND),
+    ("program path with variables",
+     [program(kind_and_data=(REG_EXPAND_SZ, b"%ProgramFiles%\\CM Stand In\\cmmgr32.exe\0")),
+      mapping(sz(PROFILE))], PROFILE, CM, BOTH_MACHINE_READS,
+     "WARNING  The Connection Manager is there once the %variables% in its path are expanded"),
+    ("program path to no such file",
+     [program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")), mapping(sz(PROFILE))],
+     PROFILE, None, BOTH_MACHINE_READS, "ERROR    No such program: C:\\Program Files\\Nowhere"),
     # Stored bytes, taken as text whatever their type.
-    ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, BOTH_MACHINE_READS, FOUND),
+    ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, CM, BOTH_MACHINE_READS,
+     FOUND),
     # The registry may give this text's size as 260 or, with the zero it adds
     # to text, 261 (32-bit Wine does): either way too long.
-    ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None,
+    ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None, None,
      BOTH_MACHINE_READS, "longer than a path may be"),
-    ("260 binary bytes, no zero", [program(), mapping((REG_BINARY, LONGEST + b"x"))], None,
+    ("260 binary bytes, no zero", [program(), mapping((REG_BINARY, LONGEST + b"x"))], None, None,
      BOTH_MACHINE_READS, "260 bytes and no terminating zero"),
-    ("261 bytes", [program(), mapping(sz(LONGEST + b"x"))], None, BOTH_MACHINE_READS,
+    ("261 bytes", [program(), mapping(sz(LONGEST + b"x"))], None, None, BOTH_MACHINE_READS,
      "261 bytes, longer than a path may be"),
-    ("short, no zero", [program(), mapping((REG_SZ, PROFILE))], PROFILE, BOTH_MACHINE_READS, FOUND),
+    ("short, no zero", [program(), mapping((REG_SZ, PROFILE))], PROFILE, CM, BOTH_MACHINE_READS,
+     FOUND),
     ("a zero inside", [program(), mapping((REG_BINARY, PROFILE + b"\0trailing bytes"))], PROFILE,
-     BOTH_MACHINE_READS, "holds more after its text"),
-    ("a number", [program(), mapping((REG_DWORD, b"zel\0"))], b"zel", BOTH_MACHINE_READS,
+     CM, BOTH_MACHINE_READS, "holds more after its text"),
+    ("a number", [program(), mapping((REG_DWORD, b"zel\0"))], b"zel", CM, BOTH_MACHINE_READS,
      "is stored as REG_DWORD, not as text"),
-    ("a number with no zero byte", [program(), mapping((REG_DWORD, b"abcd"))], b"abcd",
+    ("a number with no zero byte", [program(), mapping((REG_DWORD, b"abcd"))], b"abcd", CM,
      BOTH_MACHINE_READS, "is stored as REG_DWORD, not as text"),
     ("a string list", [program(), mapping((REG_MULTI_SZ, PROFILE + b"\0second\0\0"))], PROFILE,
-     BOTH_MACHINE_READS, "is stored as REG_MULTI_SZ, not as text"),
-    ("empty", [program(), mapping((REG_BINARY, b""))], b"", BOTH_MACHINE_READS,
+     CM, BOTH_MACHINE_READS, "is stored as REG_MULTI_SZ, not as text"),
+    ("a type of no name", [program(), mapping((0x4000, PROFILE + b"\0"))], PROFILE, CM,
+     BOTH_MACHINE_READS, "is stored as type 16384, not as text"),
+    ("empty", [program(), mapping((REG_BINARY, b""))], b"", CM, BOTH_MACHINE_READS,
      "No such profile file: \r\n"),
     ("program path of 260 bytes, no zero",
-     [program(kind_and_data=(REG_BINARY, LONGEST + b"x")), mapping(sz(PROFILE))], None,
+     [program(kind_and_data=(REG_BINARY, LONGEST + b"x")), mapping(sz(PROFILE))], None, None,
      APP_PATHS_READ, "260 bytes and no terminating zero"),
     ("program path of 261 bytes",
-     [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, APP_PATHS_READ,
+     [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, None, APP_PATHS_READ,
      "261 bytes, longer than a path may be"),
     ("program path unterminated",
-     [program(kind_and_data=(REG_SZ, standins.CM_STANDIN.encode())), mapping(sz(PROFILE))], PROFILE,
+     [program(kind_and_data=(REG_SZ, CM.encode())), mapping(sz(PROFILE))], PROFILE, CM,
      BOTH_MACHINE_READS, "Connection Manager registered: HKEY_LOCAL_MACHINE"),
 ]
 
 
+def in_prefix(path):
+    """Where a C: path of the prefix lies here."""
+    return wine.prefix() / "drive_c" / path.decode().strip('"')[3:].replace("\\", "/")
+
+
 class RegistryScenarios(unittest.TestCase):
     def test_scenarios(self):
-        for case, values, profile, key_events, explained in SCENARIOS:
+        for path in PROFILE_FILES:
+            in_prefix(path).parent.mkdir(parents=True, exist_ok=True)
+            in_prefix(path).write_bytes(b"[Connection Manager]\r\n")
+        for case, values, profile, started, key_events, explained in SCENARIOS:
             with self.subTest(case), standins.cm_log() as log:
                 registry.set_registry(values)
                 status, events = tracing.run_traced(rig.WIN, log.env)
                 self.assertEqual(status, 0)
                 self.assertEqual(events, key_events + (SHELL if profile is not None else []))
-                if profile is None:
+                # The check's verdict is the launcher's, and it says why; its
+                # status is 0 only where the launcher starts the Connection
+                # Manager on a profile that is there.
+                check_status, report, _ = standins.check()
+                if started is None:
                     self.assertEqual(log.text(), "", "started anyway")
                 else:
                     self.assertTrue(log.wait_for("start"), "nothing was started")
                     self.assertEqual(log.cm_starts(),
-                                     [(standins.SW_SHOW, standins.cm_command(profile))])
-                # The check's verdict is the launcher's, and it says why.
-                _, report, _ = standins.check()
+                                     [(standins.SW_SHOW, standins.cm_command(profile, started))])
+                handed = values[0][4].split(b"\0")[0].decode()  # the App Paths value, as text
                 verdict = ("brannostelwin would start nothing." if profile is None else
-                           f"brannostelwin would start {standins.CM_STANDIN} with the parameters "
-                           f"{profile.decode()}")
+                           f"brannostelwin would start {handed} with the parameters {profile.decode()}")
                 self.assertIn(f"{verdict}\r\n", report)
                 self.assertIn(explained, report)
+                if started:
+                    self.assertRegex(report, rf"Manager is there.*: {re.escape(started)}(\.exe)?(\r\n|\. )")
+                self.assertEqual(check_status, 0 if started and profile in PROFILE_FILES else 1,
+                                 report)
 
 
 class ShellOutcomes(unittest.TestCase):
-    def test_program_missing(self):
-        # The shell fails; the launcher still ends at once, quietly, with 0.
-        registry.set_registry([program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
-                               mapping(sz(PROFILE))])
-        status, events = tracing.run_traced(rig.WIN, timeout=30)
-        self.assertEqual(status, 0)
-        self.assertEqual(events, BOTH_MACHINE_READS + SHELL)
-
     def test_does_not_wait(self):
         # The Connection Manager stays until released; the launcher ends first.
         registry.set_registry([program(), mapping(sz(PROFILE))])

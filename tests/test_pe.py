@@ -1,13 +1,14 @@
 """The shipped program files, read with a real PE reader: what they import,
 how they start, and the identity resources they carry."""
+import re
 import unittest
 
 import pefile
 
 import rig
 
-RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-US_ENGLISH = 0x0409
+RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
+US_ENGLISH, SPANISH = 0x0409, 0x000A
 
 # Windows system DLLs a program may import and still start on a stock Windows.
 SYSTEM_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
@@ -24,23 +25,28 @@ REGISTRY_READS = [("ADVAPI32.DLL", "RegOpenKeyExA"), ("ADVAPI32.DLL", "RegQueryV
 PROGRAMS = {
     # program: (subsystem, (DLL, function) it must import by name, DLLs it
     # must not import, writers it may import, the description its version
-    # information gives). The launchers have no window and no message box,
-    # so they need no USER32, and call no wide-character function; the
-    # check writes its report to its standard output, a console's wide or a
-    # file's bytes, and loads the dial dialog library only to see it load.
+    # information gives, the execution level its manifest requests or None
+    # for no manifest). The launchers have no window and no message box, so
+    # they need no USER32, and call no wide-character function, and their PE
+    # is fixed: no manifest. The check writes its report to its standard
+    # output, a console's wide or a file's bytes; it asks whether its console
+    # window shows, reads the dial dialog library as a data file and loads
+    # the Remote Access library at run time, so that it starts without it.
     "brannostelxp": (GUI, [("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
                            ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
                      {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
-                     [], "brannostelxp MFC Application"),
+                     [], "brannostelxp MFC Application", None),
     "brannostelwin": (GUI, REGISTRY_READS + [("SHELL32.DLL", "ShellExecuteA"),
                                              ("KERNEL32.DLL", "SetErrorMode")],
                       {"RASDLG.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
-                      [], "brannostelwin MFC Application"),
-    "brannostelcheck": (CONSOLE, REGISTRY_READS + [("RASAPI32.DLL", "RasGetEntryPropertiesA"),
+                      [], "brannostelwin MFC Application", None),
+    "brannostelcheck": (CONSOLE, REGISTRY_READS + [("KERNEL32.DLL", "LoadLibraryExA"),
                                                    ("KERNEL32.DLL", "WriteConsoleW"),
-                                                   ("KERNEL32.DLL", "GetConsoleProcessList")],
-                        {"RASDLG.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL"},
-                        ["WriteFile"], "brannostelcheck: what the brannostel launchers need"),
+                                                   ("KERNEL32.DLL", "GetConsoleProcessList"),
+                                                   ("USER32.DLL", "IsWindowVisible")],
+                        {"RASDLG.DLL", "RASAPI32.DLL", "SHELL32.DLL", "OLE32.DLL"},
+                        ["WriteFile"], "brannostelcheck: what the brannostel launchers need",
+                        "asInvoker"),
 }
 # Every function a program may import, with the evidence that the oldest
 # Windows each build supports exports it: XP on x86, XP x64 / Server 2003 on
@@ -61,20 +67,25 @@ IMPORT_ALLOWLIST = [
     ("KERNEL32.DLL", "FindResourceExW FormatMessageW GetConsoleMode GetConsoleOutputCP "
      "GetCurrentProcess GetFileAttributesA GetOEMCP GetStdHandle GetSystemDirectoryA "
      "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
-     "WideCharToMultiByte WriteConsoleW WriteFile", BOTH, "docs: Windows 2000"),
-    ("KERNEL32.DLL", "GetConsoleProcessList", BOTH, "docs: Windows XP"),
+     "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
+     "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler", BOTH,
+     "docs: Windows 2000"),
+    ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", BOTH, "docs: Windows XP"),
     ("KERNEL32.DLL", "__C_specific_handler", X64,
      "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
      "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen", BOTH, "ReactOS msvcrt exports"),
+     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp", BOTH,
+     "ReactOS msvcrt exports"),
     ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
      "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
     ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt exports"),
-    ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey", BOTH, "docs: Windows 2000"),
+    ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
+     "OpenProcessToken", BOTH, "docs: Windows 2000"),
+    ("ADVAPI32.DLL", "IsWellKnownSid", BOTH, "docs: Windows XP"),
+    ("USER32.DLL", "IsWindowVisible", BOTH, "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),
-    ("RASAPI32.DLL", "RasEnumEntriesA RasGetEntryPropertiesA", BOTH, "docs: Windows 2000"),
 ]
 ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
            if rig.ARCH in archs for function in functions.split()}
@@ -161,7 +172,7 @@ class ProgramFiles(unittest.TestCase):
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
 
     def test_imports(self):
-        for name, (subsystem, required, foreign, may_write, _) in PROGRAMS.items():
+        for name, (subsystem, required, foreign, may_write, *_) in PROGRAMS.items():
             with self.subTest(name):
                 _, imports = load(name)
                 dlls = {dll for dll, _ in imports}
@@ -232,11 +243,34 @@ class ProgramFiles(unittest.TestCase):
                 [var_info] = [i for i in pe.FileInfo[0] if i.Key == b"VarFileInfo"]
                 self.assertEqual([v.entry for v in var_info.Var], [{b"Translation": "0x0409 0x04b0"}])
 
-    def test_no_manifest(self):
-        for name in PROGRAMS:
+    def test_manifest(self):
+        for name, (*_, level) in PROGRAMS.items():
             with self.subTest(name):
-                pe, _ = load(name)
-                self.assertEqual(resources(pe, RT_MANIFEST), {})
+                manifests = resources(pe := load(name)[0], RT_MANIFEST)
+                if level is None:
+                    self.assertEqual(manifests, {})
+                    continue
+                [(_, manifest)] = manifests[1]  # the one the process is started with
+                self.assertEqual(re.findall(rb'requestedExecutionLevel level="(\w+)"', manifest),
+                                 [level.encode()])
+                self.assertIn(b"supportedOS", manifest)
+                self.assertTrue(pe.verify_checksum())
+
+    def test_check_texts_in_both_languages(self):
+        # Every English text has its Spanish one, so no Spanish user meets the
+        # English that stands in for a missing one.
+        tables = resources(load("brannostelcheck")[0], RT_STRING)
+        texts = {}
+        for block, languages in tables.items():
+            for language, data in languages:
+                at = 0
+                for index in range(16):
+                    length = int.from_bytes(data[at:at + 2], "little")
+                    if length:
+                        texts.setdefault(language, set()).add((block - 1) * 16 + index)
+                    at += 2 + 2 * length
+        self.assertEqual(sorted(texts), [SPANISH, US_ENGLISH])
+        self.assertEqual(texts[US_ENGLISH] - texts[SPANISH], set())
 
     def test_dist_ships_only_the_programs(self):
         shipped = sorted(p.name for p in rig.DIST.iterdir() if p.suffix.lower() in (".exe", ".dll"))

@@ -91,10 +91,10 @@ def dial(program=None, args=(), **extra_env):
         return status, events
 
 
-def cm_command(profile):
+def cm_command(profile, program=CM_STANDIN):
     """The command line the Connection Manager gets: how the shell starts a
     program with a parameter string."""
-    command = f'"{CM_STANDIN}"'.encode()
+    command = f'"{program}"'.encode()
     return command + b" " + profile if profile else command
 
 

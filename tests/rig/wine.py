@@ -9,13 +9,9 @@ one made once from nothing: a fresh prefix takes seconds, not a minute.
 import contextlib
 import os
 import pathlib
-import pty
-import re
-import select
 import shutil
 import subprocess
 import sys
-import time
 
 import rig
 from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
@@ -80,9 +76,12 @@ def ensure_prefix():
     standins = rig.BUILD / "standins"
     for library in ("rasdlg.dll", "rasapi32.dll"):
         shutil.copy2(standins / library, system_folder() / library)
+    # The Connection Manager where the tests register it, and where Windows
+    # keeps its own, on the search path.
     program_folder = folder / "drive_c" / "Program Files" / "CM Stand In"
     program_folder.mkdir(parents=True, exist_ok=True)
-    shutil.copy2(standins / "cmmgr32.exe", program_folder / "cmmgr32.exe")
+    for place in (program_folder, system_folder()):
+        shutil.copy2(standins / "cmmgr32.exe", place / "cmmgr32.exe")
 
 
 def system_folder():
@@ -126,35 +125,35 @@ def start(program, args=(), env=None, trace=False):
                             stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
 
 
-def on_terminal(program, args=(), env=None, answer=None, timeout=60):
-    """Runs a program under Wine on a terminal of its own, which Wine shows
-    it as a console; returns its status and the text the terminal showed.
-    With answer (prompt, keys), types the keys once the prompt has shown,
-    and again every half second until the program ends (a console may not
-    take keys typed before it reads)."""
-    master, slave = pty.openpty()
-    proc = subprocess.Popen(command(program, args), env=environment(env), stdin=slave,
-                            stdout=slave, stderr=slave, start_new_session=True)
-    os.close(slave)
-    shown, typed, deadline = b"", 0.0, time.monotonic() + timeout
+@contextlib.contextmanager
+def display():
+    """An X display of its own (Xvfb) for the length of a with block, on which
+    a console's window shows as on a desktop; yields its DISPLAY. What drew
+    on it ends with it: the prefix's wineserver starts afresh."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"],
+                              pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
     try:
-        while time.monotonic() < deadline:
-            if answer and answer[0].encode() in shown and time.monotonic() - typed > 0.5:
-                os.write(master, answer[1].encode())
-                typed = time.monotonic()
-            if select.select([master], [], [], 0.2)[0]:
-                try:
-                    shown += os.read(master, 4096)
-                except OSError:  # the terminal's last program has gone
-                    break
-        # What the terminal shows, without its control sequences.
-        text = re.sub(r"\x1b(\[[0-9;?]*[A-Za-z]|\][^\x07]*\x07)", "", shown.decode(errors="replace"))
-        return finish(proc, 30), text
+        with os.fdopen(read) as number:  # written once the display takes clients
+            yield f":{number.readline().strip()}"
     finally:
-        os.close(master)
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+        server.kill()
+        server.wait()
+        stop()
+        quiet([WINESERVER, "-p"], check=False)
+
+
+def console(how, command, env=None, answer=("-", "enter")):
+    """Runs a console program as tests/helpers/spawn.c starts it (how: console,
+    hidden, nul-input, no-window or detached); with answer (prompt, key),
+    types the key once its console shows the prompt. Returns its status and
+    the text its console showed."""
+    with rig.scratch() as folder:
+        shown = folder / "console.txt"
+        status = run(rig.BUILD / "standins" / "spawn.exe",
+                     [how, windows_path(shown), *answer, *command], env, timeout=90)
+        return status, shown.read_text(encoding="utf-8") if shown.exists() else ""
 
 
 def finish(proc, timeout):
