@@ -29,7 +29,7 @@ function(add_program name subsystem)
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
   add_identity(${name} ${name})
-  target_link_libraries(${name} PRIVATE load_config)
+  target_link_libraries(${name} PRIVATE load_config stack_cookie)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
   # The linker places the load configuration; the link map says where, and
   # load_config.py points the image's directory at it.

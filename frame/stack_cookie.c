@@ -1,0 +1,56 @@
+/* Every program's stack cookie: the guard that code compiled with
+ * -fstack-protector-strong saves on entering a function that holds a buffer
+ * and compares on leaving it, and what a mismatch does.
+ *
+ * The guard starts as the platform's default value, and the load
+ * configuration names it (SecurityCookie, load_config.c), so a loader that
+ * knows the field replaces it with a per-process random value before any
+ * code runs, as Windows' and Wine's loaders do for the platform's own
+ * compiler's programs. Where the loader has left the default, the first of
+ * the C runtime's initializers sets it from per-process entropy, as the
+ * platform's own C runtime does, before any of our code runs. */
+#include <stdint.h>
+#include <windows.h>
+
+#ifdef _WIN64
+#define DEFAULT_COOKIE ((uintptr_t)0x00002B992DDFA232ULL)
+#else
+#define DEFAULT_COOKIE ((uintptr_t)0xBB40E64EUL)
+#endif
+
+/* The names the compiler's instrumentation uses. */
+/* NOLINTNEXTLINE(bugprone-reserved-identifier) */
+uintptr_t __stack_chk_guard = DEFAULT_COOKIE;
+
+/* A clobbered cookie: the stack can no longer be trusted, so the process
+ * ends at once, as the platform's own stack-cookie failure ends it, with
+ * STATUS_STACK_BUFFER_OVERRUN: no handler runs, nothing is shown or written. */
+/* NOLINTNEXTLINE(bugprone-reserved-identifier) */
+__attribute__((noreturn)) void __stack_chk_fail(void) {
+  TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
+  __builtin_trap();
+}
+
+/* Not itself guarded: it changes the guard. */
+__attribute__((no_stack_protector)) static int InitCookie(void) {
+  if (__stack_chk_guard != DEFAULT_COOKIE) {
+    return 0; /* the loader has set it */
+  }
+  FILETIME now;
+  LARGE_INTEGER counter;
+  GetSystemTimeAsFileTime(&now);
+  QueryPerformanceCounter(&counter);
+  uintptr_t cookie = (uintptr_t)now.dwLowDateTime ^ now.dwHighDateTime ^ GetCurrentProcessId() ^
+                     GetCurrentThreadId() ^ GetTickCount() ^ counter.LowPart ^ counter.HighPart;
+#ifdef _WIN64
+  cookie ^= (uintptr_t)counter.QuadPart << 24 ^ (uintptr_t)now.dwLowDateTime << 32;
+  /* As the platform's own: the top 16 bits stay clear. */
+  cookie &= 0x0000FFFFFFFFFFFFULL;
+#endif
+  __stack_chk_guard = cookie == DEFAULT_COOKIE || cookie == 0 ? DEFAULT_COOKIE + 1 : cookie;
+  return 0;
+}
+
+/* The C runtime runs the initializers in .CRT$XI* in name order before any
+ * constructor and before main: this one first. */
+__attribute__((section(".CRT$XIB"), used)) static int (*const initCookie)(void) = InitCookie;
