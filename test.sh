@@ -15,4 +15,6 @@ cd "$(dirname "$0")"
 # ends with this script even when it is killed outright, and the guest with
 # CTest, so no test run outlives it.
 trap '(cd tests && "$PYTHON" -m rig.wine stop ../build/*/*prefix)' EXIT
-setpriv --pdeathsig KILL -- ctest --test-dir build --output-on-failure
+# Tests that share nothing run side by side, one per core: those that share
+# a Wine prefix or the prefix they are copied from say so (RESOURCE_LOCK).
+setpriv --pdeathsig KILL -- ctest --test-dir build --output-on-failure --parallel "$(nproc)"

@@ -1,6 +1,7 @@
 """The shipped program files, read with a real PE reader: what they import,
 how they start, and the identity resources they carry."""
 import re
+import subprocess
 import unittest
 
 import pefile
@@ -26,7 +27,8 @@ PROGRAMS = {
     # program: (subsystem, (DLL, function) it must import by name, DLLs it
     # must not import, writers it may import, the description its version
     # information gives, the execution level its manifest requests or None
-    # for no manifest). The launchers have no window and no message box, so
+    # for no manifest, whether it has functions that hold a buffer, which
+    # the stack cookie guards). The launchers have no window and no message box, so
     # they need no USER32, and call no wide-character function, and their PE
     # is fixed: no manifest. The check writes its report to its standard
     # output, a console's wide or a file's bytes; it asks whether its console
@@ -35,18 +37,18 @@ PROGRAMS = {
     "brannostelxp": (GUI, [("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
                            ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
                      {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
-                     [], "brannostelxp MFC Application", None),
+                     [], "brannostelxp MFC Application", None, False),
     "brannostelwin": (GUI, REGISTRY_READS + [("SHELL32.DLL", "ShellExecuteA"),
                                              ("KERNEL32.DLL", "SetErrorMode")],
                       {"RASDLG.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
-                      [], "brannostelwin MFC Application", None),
+                      [], "brannostelwin MFC Application", None, True),
     "brannostelcheck": (CONSOLE, REGISTRY_READS + [("KERNEL32.DLL", "LoadLibraryExA"),
                                                    ("KERNEL32.DLL", "WriteConsoleW"),
                                                    ("KERNEL32.DLL", "GetConsoleProcessList"),
                                                    ("USER32.DLL", "IsWindowVisible")],
                         {"RASDLG.DLL", "RASAPI32.DLL", "SHELL32.DLL", "OLE32.DLL"},
                         ["WriteFile"], "brannostelcheck: what the brannostel launchers need",
-                        "asInvoker"),
+                        "asInvoker", True),
 }
 # Every function a program may import, with the evidence that the oldest
 # Windows each build supports exports it: XP on x86, XP x64 / Server 2003 on
@@ -71,6 +73,9 @@ IMPORT_ALLOWLIST = [
      "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler", BOTH,
      "docs: Windows 2000"),
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", BOTH, "docs: Windows XP"),
+    # The stack cookie's entropy and its failure (frame/stack_cookie.c).
+    ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
+     "QueryPerformanceCounter TerminateProcess", BOTH, "docs: Windows 2000"),
     ("KERNEL32.DLL", "__C_specific_handler", X64,
      "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
@@ -92,14 +97,22 @@ ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
 
 # Each architecture's machine, optional-header kind (PE32 or PE32+), oldest
 # Windows (XP, 5.1, on x86; XP x64 / Server 2003, 5.2, on x64), DLL
-# characteristics (ASLR, DEP, terminal-server aware, and on x64 high-entropy
-# ASLR) and load-configuration size (as each oldest Windows defines it).
-HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1), 0x8140, 64),
+# characteristics (ASLR, DEP, terminal-server aware; on x86 no SEH handlers,
+# on x64 high-entropy ASLR; never CFG) and load-configuration size (as each
+# oldest Windows defines it).
+HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1), 0x8540, 64),
            "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, (5, 2),
                    0x8160, 112)}
+NO_SEH, GUARD_CF = 0x0400, 0x4000
 LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
 # DependentLoadFlags: the program's imports from System32 only.
 DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
+# SecurityCookie: where the stack cookie is (its offset, its size).
+SECURITY_COOKIE = {"x86": (60, 4), "x64": (88, 8)}
+# The extended DLL characteristics each build declares: CET shadow-stack
+# compatible on x64, where Windows enforces it; nothing on x86.
+EX_DLL_CHARACTERISTICS = {"x86": None, "x64": 0x1}
+OBJDUMP = {"x86": "i686-w64-mingw32-objdump", "x64": "x86_64-w64-mingw32-objdump"}
 
 
 def version_fields():
@@ -166,10 +179,50 @@ class ProgramFiles(unittest.TestCase):
                 expected = bytearray(config_size)
                 expected[0:4] = config_size.to_bytes(4, "little")
                 expected[offsets[rig.ARCH]:offsets[rig.ARCH] + 2] = flags.to_bytes(2, "little")
+                cookie = slice(SECURITY_COOKIE[rig.ARCH][0], sum(SECURITY_COOKIE[rig.ARCH]))
+                expected[cookie] = config[cookie]  # test_mitigations looks at it
                 self.assertEqual(config.hex(), expected.hex())
                 self.assertTrue(pe.verify_checksum(), "the header checksum is stale")
                 self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, PROGRAMS[name][0])
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "a link time stamp")
+
+    def test_mitigations(self):
+        # What a security checker reads from the file, each backed by the code.
+        for name, (*_, holds_buffers) in PROGRAMS.items():
+            with self.subTest(name):
+                pe, _ = load(name)
+                characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+                self.assertFalse(characteristics & GUARD_CF, "CFG declared, but GCC cannot emit it")
+                code = subprocess.run([OBJDUMP[rig.ARCH], "-d", "--no-show-raw-insn",
+                                       str(rig.DIST / f"{name}.exe")], check=True,
+                                      capture_output=True, text=True).stdout.splitlines()
+                # x86: NO_SEH, true because no code touches the handler chain
+                # at fs:[0].
+                self.assertEqual(bool(characteristics & NO_SEH), rig.ARCH == "x86")
+                self.assertEqual([line for line in code if re.search(r"%fs:(0x0)?\(|%fs:0x0\b", line)],
+                                 [], "code that registers an exception handler")
+                # The stack cookie: in the image's writable data, and read by
+                # the code there (x64 code reaches it through a pointer of
+                # its own); more than the frame's own reads where functions
+                # hold buffers.
+                config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+                cookie = config.SecurityCookie - pe.OPTIONAL_HEADER.ImageBase
+                [section] = [s for s in pe.sections if s.contains_rva(cookie)]
+                self.assertEqual(section.Characteristics & 0xC0000040, 0xC0000040,
+                                 "the cookie is not in writable initialized data")
+                size = SECURITY_COOKIE[rig.ARCH][1]
+                places = {config.SecurityCookie} | {
+                    pe.OPTIONAL_HEADER.ImageBase + s.VirtualAddress + at
+                    for s in pe.sections if not s.Characteristics & 0x20000000  # not code
+                    for at in range(0, len(s.get_data()) - size + 1, size)
+                    if int.from_bytes(s.get_data()[at:at + size], "little") == config.SecurityCookie}
+                reads = [line for line in code
+                         if any(re.search(rf"0x0*{place:x}\b", line) for place in places)]
+                self.assertGreaterEqual(len(reads), 4 if holds_buffers else 2, "\n".join(reads))
+                entries = [(e.struct.Type, pe.get_dword_at_rva(e.struct.AddressOfRawData))
+                           for e in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
+                flags = EX_DLL_CHARACTERISTICS[rig.ARCH]
+                self.assertEqual(entries, [] if flags is None else [(20, flags)])
 
     def test_imports(self):
         for name, (subsystem, required, foreign, may_write, *_) in PROGRAMS.items():
@@ -244,7 +297,7 @@ class ProgramFiles(unittest.TestCase):
                 self.assertEqual([v.entry for v in var_info.Var], [{b"Translation": "0x0409 0x04b0"}])
 
     def test_manifest(self):
-        for name, (*_, level) in PROGRAMS.items():
+        for name, (*_, level, _) in PROGRAMS.items():
             with self.subTest(name):
                 manifests = resources(pe := load(name)[0], RT_MANIFEST)
                 if level is None:

@@ -9,8 +9,9 @@
 // Where it has a console, the helper makes it, leaves it to the program
 // alone, reads what it shows and, once it shows PROMPT ("-": never), types
 // KEY: enter, ctrl-c, or close (the window's close button). RESULT gets the
-// console's text, UTF-8; the exit status is the program's, 124 if it did not
-// end within a minute (then it is ended).
+// program's exit status, all 32 bits, in hex on a line of its own (124 if it
+// did not end within a minute; then it is ended), then the console's text,
+// UTF-8.
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -129,10 +130,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
     Screen(out, text, sizeof text / sizeof *text);
   else
     text[0] = 0;
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, NULL, NULL);
+  int size = sprintf(bytes, "%08lx\n", status);
+  size += WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes + size, sizeof bytes - size, NULL, NULL);
   HANDLE file = CreateFileA(result, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   DWORD written;
-  WriteFile(file, bytes, size > 0 ? (DWORD)size - 1 : 0, &written, NULL);
+  WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL);
   CloseHandle(file);
-  return (int)status;
+  return 0;
 }

@@ -9,6 +9,7 @@ one made once from nothing: a fresh prefix takes seconds, not a minute.
 import contextlib
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -147,13 +148,14 @@ def display():
 def console(how, command, env=None, answer=("-", "enter")):
     """Runs a console program as tests/helpers/spawn.c starts it (how: console,
     hidden, nul-input, no-window or detached); with answer (prompt, key),
-    types the key once its console shows the prompt. Returns its status and
-    the text its console showed."""
+    types the key once its console shows the prompt. Returns its exit status
+    (all 32 bits) and the text its console showed."""
     with rig.scratch() as folder:
-        shown = folder / "console.txt"
-        status = run(rig.BUILD / "standins" / "spawn.exe",
-                     [how, windows_path(shown), *answer, *command], env, timeout=90)
-        return status, shown.read_text(encoding="utf-8") if shown.exists() else ""
+        result = folder / "result.txt"
+        run(rig.BUILD / "standins" / "spawn.exe", [how, windows_path(result), *answer, *command],
+            env, timeout=90)
+        status, _, shown = result.read_text(encoding="utf-8").partition("\n")
+        return int(status, 16), shown
 
 
 def finish(proc, timeout):
@@ -184,10 +186,19 @@ def run(program, args=(), env=None, timeout=60):
     return finish(start(program, args, env), timeout)
 
 
-def registry_export(path):
-    """The prefix's whole registry, as text."""
-    quiet([loader(), "regedit", "/E", windows_path(path)])
-    return path.read_bytes().decode("utf-16")
+def hives():
+    """The prefix's whole registry, every key and value as its hive files
+    hold them once the wineserver has saved all it holds (it saves as it
+    ends, and is started again): {file name: [lines]}. The keys' times are
+    left out: Wine's own start-up writes the same values again."""
+    stop()
+    quiet([WINESERVER, "-w"], check=False)
+    saved = {hive: [re.sub(r"^(\[.*\]) \d+$", r"\1", line) for line in
+                    (prefix() / hive).read_text(errors="replace").splitlines()
+                    if not line.startswith("#time=")]
+             for hive in ("system.reg", "user.reg", "userdef.reg")}
+    quiet([WINESERVER, "-p"], check=False)
+    return saved
 
 
 def drive_files():
