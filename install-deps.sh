@@ -3,10 +3,18 @@
 # MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
 # 64-bit Wine, Python's PE and compound-file readers, the MSI tools, the
 # code-signing tools, the linters, and a Spanish locale and a display
-# (Xvfb) for the check's tests. On a machine that cannot run 32-bit programs, also what the emulated
-# x86 test guest is built and booted with (qemu, debootstrap).
-# Silent when everything is there. 32-bit Wine installs on every amd64
-# machine, even one whose kernel cannot run it; that is how this finds out.
+# (Xvfb) for the check's tests. On a machine that cannot run 32-bit programs,
+# also what the emulated x86 test guest is built and booted with (qemu,
+# debootstrap). Silent when everything is there. 32-bit Wine installs on
+# every amd64 machine, even one whose kernel cannot run it; that is how this
+# finds out.
+#
+# A package mirror in the middle of a sync serves some indexes that do not
+# match its release file yet. Such an index is no reason to stop: the update
+# is tried three times, half a minute apart, and the install goes ahead
+# without it; where the install then fails, two lines say which index and
+# what to do. apt leaves nothing half-done, and an install that was cut off
+# is finished first on the next run.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
@@ -14,6 +22,9 @@ packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           wine wine32:i386 wine64 python3 python3-pefile python3-olefile wixl msitools osslsigncode openssl
           clang-format clang-tidy shellcheck python3-pyflakes locales xvfb)
 guest_packages=(qemu-system-x86 debootstrap)
+suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+unfetched=""  # the indexes the last apt-get update could not fetch
+updated=""
 
 missing_of() {
   for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done
@@ -27,6 +38,51 @@ needs_root() {
   exit 1
 }
 
+apt_update() {
+  [ -z "$updated" ] || return 0
+  updated=1
+  local attempt output
+  for attempt in 1 2 3; do
+    if output=$(apt-get -o Acquire::Retries=3 update -qq 2>&1); then
+      unfetched=""
+      return 0
+    fi
+    # "E: Failed to fetch http://MIRROR/debian-security/dists/SUITE/main/binary-i386/Packages.xz ..."
+    unfetched=$(sed -n 's|^[EW]: Failed to fetch [^ ]*/dists/\([^ ]*\)/[^/ ]* .*|\1|p' <<<"$output" |
+                  sort -u | paste -sd ' ' -)
+    unfetched=${unfetched:-"(apt named none)"}
+    if [ "$attempt" -lt 3 ]; then
+      echo "apt-get update could not fetch the index $unfetched; trying again in 30 s ($attempt of 3, a minute at most)" >&2
+      sleep 30
+    fi
+  done
+  echo "apt-get update still cannot fetch the index $unfetched; installing without it" >&2
+}
+
+# apt-get install, finishing first what an earlier run left unconfigured.
+# Where an index is missing, the versions of the other architecture may not
+# match it: then the release's own suite, whose indexes all came, is tried.
+apt_install() {
+  local output
+  apt_update
+  if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+    echo "Finishing an install that was cut off (dpkg --configure -a)"
+    dpkg --configure -a >/dev/null
+  fi
+  echo "Installing: $*"
+  output=$(DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" 2>&1 >/dev/null) && return 0
+  if [ -n "$unfetched" ]; then
+    echo "Installing them from $suite alone, as the index $unfetched is missing" >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$suite" "$@" >/dev/null 2>&1 &&
+      return 0
+    echo "Could not install $*: the index $unfetched did not download; the mirror is probably in the middle of a sync." >&2
+    echo "Nothing is left half-done: run $0 again later (./build.sh and ./test.sh run it too)." >&2
+  else
+    echo "Could not install $*: $(grep '^E:' <<<"$output" | tail -n 1)" >&2
+  fi
+  return 1
+}
+
 mapfile -t missing < <(missing_of "${packages[@]}")
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   [ "$(id -u)" -eq 0 ] || needs_root "${missing[@]:-the i386 architecture}"
@@ -35,9 +91,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || needs_root "${missing[@]}"
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}" || exit 1
 fi
 
 # The check's Spanish is tested in a Spanish session, whose locale must exist.
@@ -60,7 +114,5 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "Not installed: ${missing[*]} (needs root), so the x86 behaviour tests will be skipped" >&2
   exit 0
 fi
-echo "Installing, for the x86 test guest: ${missing[*]}"
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null ||
-  echo "Could not install ${missing[*]}, so the x86 behaviour tests will be skipped" >&2
+apt_install "${missing[@]}" ||
+  echo "Without ${missing[*]}, the x86 behaviour tests will be skipped" >&2

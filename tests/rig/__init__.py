@@ -20,6 +20,8 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent.parent
 PROGRAMS = ("brannostelxp", "brannostelwin")  # the launchers
 SHIPPED = (*PROGRAMS, "brannostelcheck")
 ENTRY_NAME = b"Conexion a Zel Servicios IP"
+# This machine's Debian release, whose packages the scripts install.
+SUITE = re.search(r"^VERSION_CODENAME=(\w+)", pathlib.Path("/etc/os-release").read_text(), re.M)[1]
 
 ARCH = os.environ.get("BRANNOSTEL_ARCH", "x64")
 DIST_ROOT = pathlib.Path(os.environ.get("BRANNOSTEL_DIST_ROOT", SOURCE / "dist")).resolve()

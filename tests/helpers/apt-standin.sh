@@ -1,0 +1,30 @@
+#!/bin/sh
+# Test-only stand-in for apt-get, dpkg, id and sleep, linked under those
+# names first on PATH: install-deps.sh meets a package mirror as the test
+# row describes it, and nothing is installed. Each call is appended to
+# $STANDIN_LOG. The row, in the environment:
+#   STANDIN_UPDATE   ok, or fail: the i386 security index has the wrong size
+#   STANDIN_INSTALL  ok, fail, or suite-only (only with -t SUITE)
+#   STANDIN_MISSING  the packages dpkg -s does not know
+#   STANDIN_AUDIT    what dpkg --audit says (an install that was cut off)
+echo "${0##*/} $*" >>"$STANDIN_LOG"
+case "${0##*/} $*" in
+  "apt-get "*update*)
+    [ "$STANDIN_UPDATE" = ok ] && exit 0
+    echo "E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 192.0.2.1 80]" >&2
+    echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+    exit 100 ;;
+  "apt-get install"*)
+    case "$STANDIN_INSTALL $*" in
+      ok*|"suite-only "*" -t "*) exit 0 ;;
+    esac
+    echo "E: Unable to correct problems, you have held broken packages." >&2
+    exit 100 ;;
+  "dpkg -s "*)
+    for missing in $STANDIN_MISSING; do [ "$2" = "$missing" ] && exit 1; done
+    exit 0 ;;
+  "dpkg --print-foreign-architectures") echo i386 ;;
+  "dpkg --audit") echo "$STANDIN_AUDIT" ;;
+  "id -u") echo 0 ;;
+esac
+exit 0
