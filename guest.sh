@@ -5,7 +5,7 @@
 # own) and starts in the current folder; the output shows as it comes, and
 # the exit status is the command's. A guest is booted for the command and
 # powered off after, unless one is up already (as during ./test.sh). The
-# first use on a machine builds the guest (as root; README: How it is tested).
+# first use on a machine builds the guest (as root; docs/testing.md).
 #
 #   ./guest.sh /usr/lib/wine/wine --version
 #   ./guest.sh bench/run.py measure-x86

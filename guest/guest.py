@@ -70,8 +70,8 @@ def ensure_image():
         with open(CACHE / "lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not (folder / "disk.img").exists():
-                print(f"Building the x86 test guest in {folder}, once per machine (README: How "
-                      "it is tested)", flush=True)
+                print(f"Building the x86 test guest in {folder}, once per machine "
+                      "(docs/testing.md)", flush=True)
                 part = folder.with_name(folder.name + ".part")
                 shutil.rmtree(part, ignore_errors=True)
                 part.mkdir()
