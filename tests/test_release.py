@@ -29,7 +29,7 @@ def build(source, build_dir, dist, env=None, umask=None):
 
     run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
          f"-DDIST_ROOT={dist}"], cwd=source)
-    run(["cmake", "--build", build_dir])
+    run(["cmake", "--build", build_dir, "--parallel", str(os.cpu_count())])
     run(["cmake", "-DDIST=dist", "-P", source / "cmake" / "sums.cmake"], cwd=dist.parent)
 
 
