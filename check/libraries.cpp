@@ -1,5 +1,6 @@
 #include "libraries.h"
 
+#include <cstddef>
 #include <cstring>
 
 SystemPath::SystemPath(const char* name) {
@@ -62,24 +63,22 @@ class FileView {
     const SIZE_T optional = headers + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
     const auto* magic = At<WORD>(optional);
     if (signature == nullptr || *signature != IMAGE_NT_SIGNATURE || file == nullptr ||
-        magic == nullptr) {
+        magic == nullptr ||
+        (*magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC && *magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)) {
       return 0;
     }
     sectionCount_ = file->NumberOfSections;
     sections_ =
         At<IMAGE_SECTION_HEADER>(optional + file->SizeOfOptionalHeader, file->NumberOfSections);
     // Either kind of optional header: the library is the system's, of
-    // whichever architecture that is.
-    const IMAGE_DATA_DIRECTORY* exports = nullptr;
-    if (*magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-      const auto* header = At<IMAGE_OPTIONAL_HEADER32>(optional);
-      exports =
-          header != nullptr && header->NumberOfRvaAndSizes > 0 ? header->DataDirectory : nullptr;
-    } else if (*magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-      const auto* header = At<IMAGE_OPTIONAL_HEADER64>(optional);
-      exports =
-          header != nullptr && header->NumberOfRvaAndSizes > 0 ? header->DataDirectory : nullptr;
-    }
+    // whichever architecture that is. Its directories end it, their count
+    // just before them.
+    const SIZE_T directories = optional + (*magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                               ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                                               : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory));
+    const auto* count = At<DWORD>(directories - sizeof(DWORD));
+    const auto* exports =
+        count != nullptr && *count > 0 ? At<IMAGE_DATA_DIRECTORY>(directories) : nullptr;
     return exports != nullptr ? exports[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress : 0;
   }
 

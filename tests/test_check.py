@@ -1,8 +1,8 @@
 """brannostelcheck under Wine: its verdict on brannostelxp, through the
 Remote Access API stand-in; its exit status; its two languages, decoded as a
-user's machine decodes them; when it waits for Enter, started each way. (Its verdict on
-brannostelwin is a column of test_cmlaunch's registry table, and that it
-writes nothing is in test_frame.)"""
+user's machine decodes them; when it waits for Enter, started each way.
+(Its verdict on brannostelwin is a column of test_cmlaunch's registry table,
+and that it writes nothing is in test_frame.)"""
 import unittest
 
 import rig

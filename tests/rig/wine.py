@@ -104,6 +104,14 @@ def stop(folder=None):
     quiet([WINESERVER, "-k"], folder, check=False)
 
 
+def restart():
+    """Ends the prefix's wineserver and all it runs, once it has saved the
+    registry, and starts one that stays up until stop()."""
+    stop()
+    quiet([WINESERVER, "-w"], check=False)
+    quiet([WINESERVER, "-p"], check=False)
+
+
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
@@ -141,8 +149,7 @@ def display():
     finally:
         server.kill()
         server.wait()
-        stop()
-        quiet([WINESERVER, "-p"], check=False)
+        restart()
 
 
 def console(how, command, env=None, answer=("-", "enter")):
@@ -189,15 +196,13 @@ def run(program, args=(), env=None, timeout=60):
 def hives():
     """The prefix's whole registry, every key and value as its hive files
     hold them once the wineserver has saved all it holds (it saves as it
-    ends, and is started again): {file name: [lines]}. The keys' times are
-    left out: Wine's own start-up writes the same values again."""
-    stop()
-    quiet([WINESERVER, "-w"], check=False)
+    ends): {file name: [lines]}. The keys' times are left out: Wine's own
+    start-up writes the same values again."""
+    restart()
     saved = {hive: [re.sub(r"^(\[.*\]) \d+$", r"\1", line) for line in
                     (prefix() / hive).read_text(errors="replace").splitlines()
                     if not line.startswith("#time=")]
              for hive in ("system.reg", "user.reg", "userdef.reg")}
-    quiet([WINESERVER, "-p"], check=False)
     return saved
 
 
