@@ -1,6 +1,7 @@
 """What a release needs beyond working programs: the same bytes from every
-clean build, and signatures that verify without disturbing the programs, and
-with a timestamp, still verify once the certificate has expired."""
+clean build, the next version from the procedure that sets it, and
+signatures that verify without disturbing the programs, and with a
+timestamp, still verify once the certificate has expired."""
 import hashlib
 import os
 import pathlib
@@ -21,15 +22,15 @@ PROGRAMS = [f"{name}.exe" for name in rig.SHIPPED]
 
 def build(source, build_dir, dist, env=None, umask=None):
     """This architecture's programs and package, built from scratch into dist
-    with its preset and summed as a release is; env and umask are the
-    builder's."""
+    with its preset and summed as a release is, and nothing that is not
+    shipped; env and umask are the builder's."""
     def run(command, cwd=None):
         subprocess.run(command, cwd=cwd, env=env, check=True, capture_output=True,
                        preexec_fn=umask and (lambda: os.umask(umask)))
 
     run(["cmake", "--preset", rig.ARCH, "-B", build_dir, "-DBUILD_TESTING=OFF",
          f"-DDIST_ROOT={dist}"], cwd=source)
-    run(["cmake", "--build", build_dir, "--parallel", str(os.cpu_count())])
+    run(["cmake", "--build", build_dir, "--parallel", str(os.cpu_count()), "--target", "msi"])
     run(["cmake", "-DDIST=dist", "-P", source / "cmake" / "sums.cmake"], cwd=dist.parent)
 
 
@@ -47,29 +48,42 @@ def pack_time(installer):
                               cwd=installer, env=env, check=True, capture_output=True).stdout)
 
 
+def shipped(version=None):
+    """The names of what one architecture's release build puts in dist."""
+    return sorted([*(f"{rig.ARCH}/{p}" for p in PROGRAMS), rig.package(version=version).name,
+                   "SHA256SUMS"])
+
+
 def files(folder):
     return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-class Reproducible(unittest.TestCase):
+class Builds(unittest.TestCase):
+    """Release builds from a checkout with its history, made once: the same
+    bytes from another clean build, and the next version from the same tree."""
+
+    @classmethod
+    def setUpClass(cls):
+        scratch = cls.enterClassContext(rig.scratch())
+        cls.checkout = copy(scratch / "checkout", history=True)
+        cls.epoch = pack_time(cls.checkout / "installer")
+        build(cls.checkout, cls.checkout / "build", cls.checkout / "dist")
+        cls.dist = files(cls.checkout / "dist")
+
     def test_two_clean_builds(self):
-        # A checkout with its history, and, later, an export outside any Git
-        # repository dated by SOURCE_DATE_EPOCH, built as a third party might:
-        # another path, time zone, locale and umask. Every file shipped, and
-        # the sums, the same bytes.
-        with rig.scratch() as scratch, tempfile.TemporaryDirectory() as outside:
-            checkout = copy(scratch / "checkout", history=True)
+        # Then an export outside any Git repository dated by SOURCE_DATE_EPOCH,
+        # built as a third party might: another path, time zone, locale and
+        # umask, a second later. Every file shipped, and the sums, the same
+        # bytes.
+        time.sleep(1)  # a build time stamped anywhere would differ
+        with tempfile.TemporaryDirectory() as outside:
             export = copy(pathlib.Path(outside) / "export" / "src")
-            epoch = pack_time(checkout / "installer")
-            build(checkout, checkout / "build", checkout / "dist")
-            time.sleep(1)  # a build time stamped anywhere would differ
             build(export, export / "build", export / "dist", umask=0o077,
-                  env={**os.environ, "SOURCE_DATE_EPOCH": str(epoch), "TZ": "UTC-14",
+                  env={**os.environ, "SOURCE_DATE_EPOCH": str(self.epoch), "TZ": "UTC-14",
                        "LC_ALL": "C.UTF-8", "LANG": "de_DE.UTF-8"})
-            dists = [files(checkout / "dist"), files(export / "dist")]
+            dists = [self.dist, files(export / "dist")]
             self.assertEqual(sorted(dists[0]), sorted(dists[1]))
-            self.assertEqual(sorted(dists[0]), sorted([*(f"{rig.ARCH}/{p}" for p in PROGRAMS),
-                                                       rig.package().name, "SHA256SUMS"]))
+            self.assertEqual(sorted(dists[0]), shipped())
             # The sums are those of the files, as sha256sum -c checks them.
             sums = dict(reversed(line.split("  ")) for line in
                         dists[0]["SHA256SUMS"].decode().splitlines())
@@ -78,36 +92,34 @@ class Reproducible(unittest.TestCase):
             for name, first in dists[0].items():
                 with self.subTest(name):
                     self.assertEqual(first, dists[1][name], "two clean builds differ")
-                    for path in (scratch, outside):
+                    for path in (self.checkout, outside):
                         self.assertNotIn(str(path).encode(), first, "a build path inside")
-            # An export unpacked inside another checkout is not dated by that
-            # checkout's history.
-            nested = shutil.copytree(ROOT / "installer", checkout / "build" / "export" / "installer")
-            self.assertEqual(pack_time(nested), 315532800)
-
-
-class VersionBump(unittest.TestCase):
-    """The README's release procedure: the next version set in project() in
-    CMakeLists.txt, and nothing else, makes programs and a package that pass
-    the checks of the files, with the new version everywhere."""
+        # An export unpacked inside another checkout is not dated by that
+        # checkout's history.
+        nested = shutil.copytree(ROOT / "installer", self.checkout / "build" / "export" / "installer")
+        self.assertEqual(pack_time(nested), 315532800)
 
     def test_next_version(self):
+        # The release procedure, in the tree that built this version: the
+        # next one set in project() in CMakeLists.txt, and nothing else, then
+        # the build again. Programs and a package that pass the checks of the
+        # files, with the new version everywhere: nothing kept from before.
         next_version = rig.next_version()
-        with rig.scratch() as scratch:
-            source = copy(scratch / "src")
-            lists = source / "CMakeLists.txt"
-            text = lists.read_text()
-            lists.write_text(text.replace(f"VERSION {rig.VERSION} ", f"VERSION {next_version} ", 1))
-            self.assertNotEqual(lists.read_text(), text, "no project() version to bump")
-            build(source, source / "build", source / "dist")
-            self.assertTrue(rig.package(version=next_version, folder=source / "dist").exists())
-            # The tests of the files, run as CTest would run them on that tree.
-            checks = subprocess.run(
-                [sys.executable, "-m", "unittest", "test_pe", "test_msi.Package"],
-                cwd=source / "tests", capture_output=True, text=True,
-                env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(source / "dist"),
-                     "BRANNOSTEL_VERSION": next_version, "BRANNOSTEL_BUILD": str(source / "build")})
-            self.assertEqual(checks.returncode, 0, checks.stderr)
+        lists = self.checkout / "CMakeLists.txt"
+        text = lists.read_text()
+        lists.write_text(text.replace(f"VERSION {rig.VERSION} ", f"VERSION {next_version} ", 1))
+        self.assertNotEqual(lists.read_text(), text, "no project() version to bump")
+        dist = self.checkout / "dist"
+        shutil.rmtree(dist)  # as build.sh does
+        build(self.checkout, self.checkout / "build", dist)
+        self.assertEqual(sorted(files(dist)), shipped(next_version))
+        # The tests of the files, run as CTest would run them on that tree.
+        checks = subprocess.run(
+            [sys.executable, "-m", "unittest", "test_pe", "test_msi.Package"],
+            cwd=self.checkout / "tests", capture_output=True, text=True,
+            env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(dist), "BRANNOSTEL_VERSION": next_version,
+                 "BRANNOSTEL_BUILD": str(self.checkout / "build")})
+        self.assertEqual(checks.returncode, 0, checks.stderr)
 
 
 class Signing(unittest.TestCase):
