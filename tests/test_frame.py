@@ -116,8 +116,7 @@ class StackCookie(unittest.TestCase):
     DEFAULT = {"x86": 0xBB40E64E, "x64": 0x2B992DDFA232}[rig.ARCH]
     CASES = [
         # (case, environment, exit status)
-        ("a run", {}, 0),
-        ("another run", {}, 0),
+        *[(f"run {n}", {}, 0) for n in (1, 2, 3)],
         ("a stack buffer overrun", {"OVERRUN_STANDIN_OVERRUN": "1"}, 0xC0000409),
     ]
 
@@ -132,8 +131,12 @@ class StackCookie(unittest.TestCase):
                 self.assertEqual(hex(status), hex(expected), log.text())
                 guards += [int(f["guard"], 16) for _, f in log.events()]
                 self.assertEqual(len(log.events()), 0 if env else 1, log.text())
-        self.assertEqual(len(set(guards) - {self.DEFAULT}), 2,
-                         f"not a new random guard each run: {[hex(g) for g in guards]}")
+        # Never the default, and not one fixed value. Wine's loader seeds the
+        # guard from the tick count and the process id alone: two runs here
+        # share one about once in 75, so three alike would be once in
+        # thousands.
+        self.assertNotIn(self.DEFAULT, guards)
+        self.assertGreater(len(set(guards)), 1, f"one guard for every run: {list(map(hex, guards))}")
 
 
 if __name__ == "__main__":
