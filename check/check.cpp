@@ -38,9 +38,12 @@ void Unquote(const char* text, char (&file)[MAX_PATH]) {
   file[length - (quoted ? 2 : 0)] = '\0';
 }
 
-// The program the shell would start for a file name, found as ShellExecute
-// finds it: one pair of quotes removed, .exe where the name has no
-// extension, a bare name along the search path. False if there is none.
+// The program file a value names, as SearchPathA finds it: one pair of
+// quotes removed, .exe added where the name has no extension, a bare name
+// looked for in the check's own folder, the current folder, the system
+// folders and PATH. A full path, as the value should be, is found as the
+// shell finds it; for a bare name the shell looks further (its App Paths
+// entries, the other program extensions). False if there is none.
 [[nodiscard]] bool FindProgram(const char* value, char (&found)[MAX_PATH]) {
   char name[MAX_PATH];
   Unquote(value, name);
@@ -115,16 +118,15 @@ void Unquote(const char* text, char (&file)[MAX_PATH]) {
 
 // A value the lookup read: what of it the launcher does not use as stored.
 void NoteValueShape(Report& report, const OpenedKey& key, const char* name, const Text& where,
-                    const Text& shown, bool expandedByShell) {
+                    const Text& shown, bool isProgram) {
   BYTE data[MAX_PATH];
   DWORD type = REG_NONE;
   DWORD size = sizeof data;
   if (RegQueryValueExA(key.Get(), name, nullptr, &type, data, &size) != ERROR_SUCCESS) {
     return;
   }
-  // The program's path goes to the shell, which may expand it: whether it
-  // does is told where the program is looked for.
-  if (type == REG_EXPAND_SZ && !expandedByShell) {
+  // The program's %variables% are judged where the program is looked for.
+  if (type == REG_EXPAND_SZ && !isProgram) {
     report.Line(Status::kWarning, IDS_VALUE_EXPAND, {where.Get(), shown.Get()});
   } else if (type != REG_SZ && type != REG_EXPAND_SZ) {
     report.Line(Status::kWarning, IDS_VALUE_TYPE,
@@ -172,37 +174,34 @@ void ReportAppPaths(Report& report, const char* executable) {
   }
 }
 
-// The profile mapping: where the lookup found it, or why it found nothing.
-// Returns the hive the lookup read.
-HKEY ReportMapping(Report& report, const char* profile) {
+// The profile mapping: where the lookup found it, or why it found nothing,
+// in the hive the lookup read (null: no Mappings key in either).
+void ReportMapping(Report& report, const char* profile, HKEY hive) {
   const Text shown = Quoted(kConnectionEntryName);
   const Text machineWide = KeyName(HKEY_LOCAL_MACHINE, kMappingsKey);
   const Text perUser = KeyName(HKEY_CURRENT_USER, kMappingsKey);
-  // The hive is settled as the lookup settles it: by opening the key alone.
-  OpenedKey key = OpenedKey::Open(HKEY_LOCAL_MACHINE, kMappingsKey);
-  const bool isMachineWide = static_cast<bool>(key);
-  if (!isMachineWide) {
-    key = OpenedKey::Open(HKEY_CURRENT_USER, kMappingsKey);
+  if (hive == nullptr) {
+    report.Line(Status::kError, IDS_MAPPINGS_MISSING, {machineWide.Get(), perUser.Get()});
+    report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
+    return;
   }
+  const bool isMachineWide = hive == HKEY_LOCAL_MACHINE;
   const Text& where = isMachineWide ? machineWide : perUser;
+  const OpenedKey key = OpenedKey::Open(hive, kMappingsKey);
   if (profile != nullptr) {
     report.Line(Status::kOk, isMachineWide ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
                 {where.Get(), shown.Get(), Text().Append(profile).Get()});
     NoteValueShape(report, key, kConnectionEntryName, where, shown, false);
-  } else if (!key) {
-    report.Line(Status::kError, IDS_MAPPINGS_MISSING, {machineWide.Get(), perUser.Get()});
-    report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
-  } else {
-    ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
-    const OpenedKey userKey = OpenedKey::Open(HKEY_CURRENT_USER, kMappingsKey);
-    if (isMachineWide && userKey &&
-        RegQueryValueExA(userKey.Get(), kConnectionEntryName, nullptr, nullptr, nullptr, nullptr) ==
-            ERROR_SUCCESS) {
-      report.Line(Status::kNote, IDS_MAPPING_USER_IGNORED, {perUser.Get()});
-    }
-    report.Fix(IDS_FIX_MAPPING_VALUE, {shown.Get(), where.Get()});
+    return;
   }
-  return isMachineWide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
+  const OpenedKey userKey = OpenedKey::Open(HKEY_CURRENT_USER, kMappingsKey);
+  if (isMachineWide && userKey &&
+      RegQueryValueExA(userKey.Get(), kConnectionEntryName, nullptr, nullptr, nullptr, nullptr) ==
+          ERROR_SUCCESS) {
+    report.Line(Status::kNote, IDS_MAPPING_USER_IGNORED, {perUser.Get()});
+  }
+  report.Fix(IDS_FIX_MAPPING_VALUE, {shown.Get(), where.Get()});
 }
 
 // What the Connection Manager would be started on: the profile file.
@@ -223,12 +222,13 @@ HKEY ReportMapping(Report& report, const char* profile) {
   return exists;
 }
 
-// The program the shell would start: an error only where the shell would
-// find none. Whether it expands %variables% in a file name is Wine's
-// behaviour, undocumented for Windows: a program found only that way is a
-// warning.
+// The program the shell would start: an error where it would find none.
+// ShellExecuteA, which the launcher calls, takes the file name as it stands:
+// only ShellExecuteEx expands %variables%, and only when asked to
+// (SEE_MASK_DOENVSUBST). Wine's shell expands them all the same.
 [[nodiscard]] bool CheckProgram(Report& report, const char (&executable)[MAX_PATH]) {
   const Text where = KeyName(HKEY_LOCAL_MACHINE, kAppPathsKey);
+  const Text stored = Text().Append(executable);
   char found[MAX_PATH];
   if (FindProgram(executable, found)) {
     report.Line(Status::kOk, IDS_CMMGR_OK, {Text().Append(found).Get()});
@@ -236,14 +236,18 @@ HKEY ReportMapping(Report& report, const char* profile) {
   }
   char expanded[MAX_PATH];
   const DWORD length = ExpandEnvironmentStringsA(executable, expanded, MAX_PATH);
-  if (std::strchr(executable, '%') != nullptr && length > 0 && length <= MAX_PATH &&
-      FindProgram(expanded, found)) {
-    report.Line(Status::kWarning, IDS_CMMGR_EXPANDED, {Text().Append(found).Get()});
-    report.Fix(IDS_FIX_CMMGR_EXPANDED, {where.Get()});
-    return true;
+  if (length == 0 || length > MAX_PATH || std::strcmp(expanded, executable) == 0) {
+    report.Line(Status::kError, IDS_CMMGR_MISSING, {stored.Get()});
+    report.Fix(IDS_FIX_CMMGR, {where.Get()});
+    return false;
   }
-  report.Line(Status::kError, IDS_CMMGR_MISSING, {Text().Append(executable).Get()});
-  report.Fix(IDS_FIX_CMMGR, {where.Get()});
+  report.Line(Status::kError, IDS_CMMGR_VARIABLES, {stored.Get()});
+  // The path to store, where the expanded value names the program.
+  if (FindProgram(expanded, found)) {
+    report.Fix(IDS_FIX_CMMGR_EXPANDED, {where.Get(), Text().Append(found).Get()});
+  } else {
+    report.Fix(IDS_FIX_CMMGR_VARIABLES, {where.Get()});
+  }
   return false;
 }
 
@@ -255,10 +259,11 @@ HKEY ReportMapping(Report& report, const char* profile) {
   }
   char executable[MAX_PATH];
   char profile[MAX_PATH];
+  HKEY hive = nullptr;
   const bool found = QueryConnectionManagerPath(executable) == 0;
-  const bool mapped = QueryProfileMapping(profile) == 0;
+  const bool mapped = QueryProfileMapping(profile, &hive) == 0;
   ReportAppPaths(report, found ? executable : nullptr);
-  const HKEY hive = ReportMapping(report, mapped ? profile : nullptr);
+  ReportMapping(report, mapped ? profile : nullptr, hive);
   if (!found || !mapped) {
     report.Line(Status::kError, IDS_WIN_STARTS_NOTHING);
     return false;
@@ -275,7 +280,7 @@ HKEY ReportMapping(Report& report, const char* profile) {
 [[nodiscard]] bool CheckDialLibrary(Report& report) {
   const SystemPath library("rasdlg.dll");
   DWORD error = ERROR_SUCCESS;
-  const LoadedLibrary mapped = LoadedLibrary::Load(library.path, LOAD_LIBRARY_AS_DATAFILE, error);
+  const LoadedLibrary mapped = LoadedLibrary::FromSystem(library, LOAD_LIBRARY_AS_DATAFILE, error);
   const bool exports = mapped.Exports("RasDialDlgA");
   if (mapped && !exports) {
     error = ERROR_PROC_NOT_FOUND;
@@ -291,13 +296,13 @@ HKEY ReportMapping(Report& report, const char* profile) {
 
 // The phonebook entry, looked up by the Remote Access API as the dial dialog
 // looks it up when no phonebook is named, and the phonebook that holds it,
-// where the API tells. The API's library is loaded here, from System32, not
-// imported: where it is missing the check still starts, and says so.
+// where the API tells. The API's library is loaded here, not imported: where
+// it is missing the check still starts, and says so.
 [[nodiscard]] bool CheckPhonebookEntry(Report& report) {
   const Text entry = Text().Append(kConnectionEntryName);
   const SystemPath path("rasapi32.dll");
   DWORD error = ERROR_SUCCESS;
-  const LoadedLibrary library = LoadedLibrary::Load(path.path, 0, error);
+  const LoadedLibrary library = LoadedLibrary::FromSystem(path, 0, error);
   const auto getEntryProperties =
       library.Find<decltype(&RasGetEntryPropertiesA)>("RasGetEntryPropertiesA");
   const auto enumEntries = library.Find<decltype(&RasEnumEntriesA)>("RasEnumEntriesA");
@@ -348,13 +353,14 @@ int main() {
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Report report;
   report.Heading(IDS_TITLE, {L"" BRANNOSTEL_VERSION, Text().Append(kConnectionEntryName).Get()});
-  if (const wchar_t* account = ServiceAccount()) {
+  const wchar_t* const account = ServiceAccount();
+  if (account != nullptr) {
     report.Line(Status::kNote, IDS_SERVICE_ACCOUNT, {account});
   }
   const bool winReady = CheckConnectionManagerLauncher(report);
   const bool xpReady = CheckDialDialogLauncher(report);
   const int status = (winReady ? 0 : 1) | (xpReady ? 0 : 2);
   report.Heading(IDS_SUMMARY_0 + status);
-  report.WaitIfOwnConsole(status);
+  report.WaitIfSomeoneAnswers(status, account != nullptr);
   return status;
 }

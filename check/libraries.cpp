@@ -13,8 +13,11 @@ SystemPath::SystemPath(const char* name) {
   std::strcat(path, name);
 }
 
-LoadedLibrary LoadedLibrary::Load(const char* path, DWORD flags, DWORD& error) {
-  const HMODULE module = path[0] != '\0' ? LoadLibraryExA(path, nullptr, flags) : nullptr;
+LoadedLibrary LoadedLibrary::FromSystem(const SystemPath& library, DWORD flags, DWORD& error) {
+  const char* const path = library.path;
+  const HMODULE module = path[0] != '\0'
+                             ? LoadLibraryExA(path, nullptr, flags | LOAD_WITH_ALTERED_SEARCH_PATH)
+                             : nullptr;
   error = module != nullptr ? ERROR_SUCCESS
           : path[0] != '\0' ? GetLastError()
                             : ERROR_FILENAME_EXCED_RANGE;

@@ -15,9 +15,13 @@ struct SystemPath {
 // goes.
 class LoadedLibrary {
  public:
-  // The library at path, loaded with flags; empty, with error set, if it
-  // cannot be.
-  [[nodiscard]] static LoadedLibrary Load(const char* path, DWORD flags, DWORD& error);
+  // The library in the system folder, loaded with flags; empty, with error
+  // set, if it cannot be. The libraries it imports in turn are looked for
+  // from the system folder too (LOAD_WITH_ALTERED_SEARCH_PATH, on every
+  // Windows since XP), never first beside the check: a copy of the check
+  // run from a Downloads folder or a share loads nothing that lies there.
+  [[nodiscard]] static LoadedLibrary FromSystem(const SystemPath& library, DWORD flags,
+                                                DWORD& error);
 
   LoadedLibrary(LoadedLibrary&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
   LoadedLibrary(const LoadedLibrary&) = delete;

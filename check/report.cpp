@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "libraries.h"
+
 Text& Text::Append(const char* ansi) {
   const int room = static_cast<int>(sizeof text_ / sizeof *text_) - length_ - 1;
   const int added = MultiByteToWideChar(CP_ACP, 0, ansi, -1, text_ + length_, room + 1);
@@ -12,8 +14,9 @@ Text& Text::Append(const char* ansi) {
   return *this;
 }
 
-Text& Text::Append(const wchar_t* text) {
-  while (*text != L'\0' && length_ + 1 < static_cast<int>(sizeof text_ / sizeof *text_)) {
+Text& Text::Append(const wchar_t* text, size_t count) {
+  const int last = static_cast<int>(sizeof text_ / sizeof *text_) - 1;
+  for (; count > 0 && *text != L'\0' && length_ < last; --count) {
     text_[length_++] = *text++;
   }
   text_[length_] = L'\0';
@@ -34,6 +37,8 @@ Text Number(DWORD number) {
 namespace {
 
 const LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+// Where a finding's text begins, after its status word.
+constexpr int kTextColumn = 11;
 
 // Message text from this program's string tables, in language, or in English
 // where that language's table lacks it. A table block holds 16 strings, each
@@ -76,6 +81,10 @@ Report::Report()
       codePage_(GetConsoleOutputCP()) {
   DWORD mode = 0;
   console_ = GetConsoleMode(output_, &mode) != FALSE;
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  if (console_ && GetConsoleScreenBufferInfo(output_, &screen) != FALSE) {
+    width_ = screen.srWindow.Right - screen.srWindow.Left + 1;
+  }
   if (codePage_ == 0) {
     codePage_ = GetOEMCP();  // no console at all: the one a console would have
   }
@@ -103,22 +112,65 @@ Text Report::Message(UINT message, Inserts inserts) const {
 
 void Report::Heading(UINT message, Inserts inserts) {
   // Set apart from what came before, if anything did.
-  Write(
-      Text(started_ ? L"\r\n" : L"").Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
+  if (started_) {
+    Write(L"\r\n");
+  }
+  WriteLine(L"", Message(message, inserts).Get(), 0);
 }
 
 void Report::Line(Status status, UINT message, Inserts inserts) {
   // The status word in a column of its own, two blanks in.
   Text lead(L"  ");
   lead.Append(LoadMessage(static_cast<UINT>(status), language_).Get());
-  for (size_t width = wcslen(lead.Get()); width < 11; ++width) {
+  for (size_t width = wcslen(lead.Get()); width < size_t{kTextColumn}; ++width) {
     lead.Append(L" ");
   }
-  Write(lead.Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
+  WriteLine(lead.Get(), Message(message, inserts).Get(), kTextColumn);
 }
 
 void Report::Fix(UINT message, Inserts inserts) {
-  Write(Text(L"           -> ").Append(Message(message, inserts).Get()).Append(L"\r\n").Get());
+  WriteLine(L"           -> ", Message(message, inserts).Get(), kTextColumn + 3);
+}
+
+void Report::WriteLine(const wchar_t* lead, const wchar_t* text, int indent) {
+  // Once a row's last column is written the console moves on by itself, and
+  // a line ended there would leave a blank row: one column is left free.
+  const int room = width_ - 1;
+  Text row(lead);
+  if (room <= indent) {  // redirected: one line, as it stands, for scripts
+    Write(row.Append(text).Append(L"\r\n").Get());
+    return;
+  }
+  int column = static_cast<int>(wcslen(lead));
+  int start = column;  // where the text begins on this row
+  while (*text != L'\0') {
+    const int word = static_cast<int>(wcscspn(text, L" "));
+    const int blank = column > start ? 1 : 0;
+    if (column + blank + word <= room) {
+      row.Append(blank != 0 ? L" " : L"").Append(text, static_cast<size_t>(word));
+      column += blank + word;
+      text += word;
+    } else if (column > start) {
+      // The word goes on a row of its own, under the text of the first.
+      Write(row.Append(L"\r\n").Get());
+      row = Text();
+      for (column = 0; column < indent; ++column) {
+        row.Append(L" ");
+      }
+      start = column;
+      continue;
+    } else {
+      // Wider than a whole row (a long path): broken where the row ends.
+      const int part = room > column ? room - column : word;
+      row.Append(text, static_cast<size_t>(part));
+      column += part;
+      text += part;
+    }
+    while (*text == L' ') {
+      ++text;
+    }
+  }
+  Write(row.Append(L"\r\n").Get());
 }
 
 void Report::Write(const wchar_t* text) {
@@ -137,17 +189,58 @@ void Report::Write(const wchar_t* text) {
   }
 }
 
-void Report::WaitIfOwnConsole(int status) {
-  // A person can answer only a console that shows a window, reads from the
-  // keyboard and was made for this process alone; one started from a prompt
-  // is shared with the prompt. Agents that start the check with no window,
-  // detached or with input from elsewhere get the status at once.
+namespace {
+
+// The session the process runs in, where Windows can tell: the call came
+// with XP, so it is looked up, not imported.
+DWORD Session() {
+  using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
+  const auto processIdToSessionId =
+      reinterpret_cast<ProcessIdToSessionIdFunction>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "ProcessIdToSessionId")));
+  DWORD session = kNoSession;
+  if (processIdToSessionId == nullptr ||
+      processIdToSessionId(GetCurrentProcessId(), &session) == FALSE) {
+    return kNoSession;
+  }
+  return session;
+}
+
+}  // namespace
+
+void Report::WaitIfSomeoneAnswers(int status, bool serviceAccount) {
+  // Only a console made for this process alone, that reads the keyboard, can
+  // be answered by a person; one started from a prompt is the prompt's.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  const HWND window = console_ ? GetConsoleWindow() : nullptr;
   DWORD mode = 0;
   DWORD processes[2];
-  if (window == nullptr || IsWindowVisible(window) == FALSE ||
-      GetConsoleMode(input, &mode) == FALSE || GetConsoleProcessList(processes, 2) != 1) {
+  ConsoleFacts facts = {};
+  facts.ownConsole =
+      console_ && GetConsoleMode(input, &mode) != FALSE && GetConsoleProcessList(processes, 2) == 1;
+  facts.session = Session();
+  facts.windowsMajor = LOBYTE(LOWORD(GetVersion()));
+  facts.serviceAccount = serviceAccount;
+  // user32 is loaded only now, not imported: where it cannot be loaded or
+  // initialised (a service's desktop heap used up), the check has still
+  // run, and no one could answer it either.
+  DWORD error = ERROR_SUCCESS;
+  const LoadedLibrary user32 = LoadedLibrary::FromSystem(SystemPath("user32.dll"), 0, error);
+  const auto isWindowVisible = user32.Find<decltype(&IsWindowVisible)>("IsWindowVisible");
+  const auto processWindowStation =
+      user32.Find<decltype(&GetProcessWindowStation)>("GetProcessWindowStation");
+  const auto userObjectInformation =
+      user32.Find<decltype(&GetUserObjectInformationW)>("GetUserObjectInformationW");
+  facts.user32 = isWindowVisible != nullptr && processWindowStation != nullptr &&
+                 userObjectInformation != nullptr;
+  if (facts.user32) {
+    const HWND window = GetConsoleWindow();
+    facts.windowShows = window != nullptr && isWindowVisible(window) != FALSE;
+    USEROBJECTFLAGS flags = {};
+    facts.stationVisible = userObjectInformation(processWindowStation(), UOI_FLAGS, &flags,
+                                                 sizeof flags, nullptr) != FALSE &&
+                           (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+  if (!WaitsForEnter(facts)) {
     return;
   }
   exitStatus = static_cast<DWORD>(status);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <initializer_list>
 
 #include "messages.h"
@@ -14,7 +15,8 @@ class Text {
   explicit Text(const wchar_t* text) { Append(text); }
   // Text of the system's ANSI code page, as the registry gave it.
   Text& Append(const char* ansi);
-  Text& Append(const wchar_t* text);
+  // At most count characters of text.
+  Text& Append(const wchar_t* text, size_t count = SIZE_MAX);
   [[nodiscard]] const wchar_t* Get() const { return text_; }
 
  private:
@@ -33,10 +35,34 @@ enum class Status : UINT {
   kNote = IDS_NOTE
 };
 
+// What tells whether a person sees the check's console and can answer it.
+struct ConsoleFacts {
+  bool ownConsole;      // output and input are a console no other process shares
+  bool windowShows;     // that console's window has the visible style
+  bool stationVisible;  // its window station is one a person sees (WSF_VISIBLE)
+  DWORD session;        // the process's session, or kNoSession where Windows cannot tell
+  DWORD windowsMajor;   // from 6 (Vista) on, session 0 is the services' alone
+  bool serviceAccount;  // LocalSystem, LocalService or NetworkService
+  bool user32;          // user32.dll loaded and initialised: without it, no window either
+};
+inline constexpr DWORD kNoSession = 0xFFFFFFFF;
+
+// Whether to wait for Enter before the console closes: only where a person
+// sees the console and can answer. A service, a scheduled task that runs
+// whether or not a user is signed in, or a remote tool running as SYSTEM is
+// given a console on a window station no one sees, whose window still has
+// the visible style; waiting there would never end.
+[[nodiscard]] constexpr bool WaitsForEnter(const ConsoleFacts& facts) {
+  const bool servicesSession = facts.session == 0 && facts.windowsMajor >= 6;
+  return facts.user32 && facts.ownConsole && facts.windowShows && facts.stationVisible &&
+         !servicesSession && !facts.serviceAccount;
+}
+
 // The check's output: one line per finding in the user's language (Spanish
 // where the user's interface is Spanish, English otherwise), written as the
-// system's own console tools write it: wide characters to a console, and the
-// console's code page when redirected.
+// system's own console tools write it: wide characters to a console, broken
+// between words to fit its width, and the console's code page, a line per
+// finding, when redirected.
 class Report {
  public:
   using Inserts = std::initializer_list<const wchar_t*>;
@@ -50,18 +76,21 @@ class Report {
   void Line(Status status, UINT message, Inserts inserts = {});
   // After a problem: what to put where.
   void Fix(UINT message, Inserts inserts = {});
-  // Started on a console of its own that a person sees (from the Start menu,
-  // by double-click), the window would close with the last line: there, wait
-  // for Enter. Anywhere else, or on Ctrl+C or the window's closing, the
-  // program ends with status.
-  void WaitIfOwnConsole(int status);
+  // Where a person sees the console and can answer (WaitsForEnter), the
+  // window would close with the last line: there, wait for Enter. Anywhere
+  // else, or on Ctrl+C or the window's closing, the program ends with status.
+  void WaitIfSomeoneAnswers(int status, bool serviceAccount);
 
  private:
+  // text after lead, broken to the console's width where there is one, each
+  // row after the first indented by indent.
+  void WriteLine(const wchar_t* lead, const wchar_t* text, int indent);
   void Write(const wchar_t* text);
 
   LANGID language_;
   HANDLE output_;
   bool console_;
+  int width_ = 0;  // the console's columns; 0 where the output is no console
   UINT codePage_;
   bool started_ = false;
 };

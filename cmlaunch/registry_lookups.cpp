@@ -34,12 +34,17 @@ int QueryConnectionManagerPath(char (&path)[MAX_PATH]) {
   return key && QueryText(key, nullptr, path) ? 0 : 1;
 }
 
-int QueryProfileMapping(char (&profile)[MAX_PATH]) {
+int QueryProfileMapping(char (&profile)[MAX_PATH], HKEY* hive) {
   // The hive is settled by opening the key alone: once the machine-wide key
   // is open, a missing value there ends the lookup.
-  OpenedKey key = OpenedKey::Open(HKEY_LOCAL_MACHINE, kMappingsKey);
+  HKEY read = HKEY_LOCAL_MACHINE;
+  OpenedKey key = OpenedKey::Open(read, kMappingsKey);
   if (!key) {
-    key = OpenedKey::Open(HKEY_CURRENT_USER, kMappingsKey);
+    read = HKEY_CURRENT_USER;
+    key = OpenedKey::Open(read, kMappingsKey);
+  }
+  if (hive != nullptr) {
+    *hive = key ? read : nullptr;
   }
   return key && QueryText(key, kConnectionEntryName, profile) ? 0 : 1;
 }

@@ -14,5 +14,7 @@ inline constexpr char kMappingsKey[] = "Software\\Microsoft\\Connection Manager\
 [[nodiscard]] int QueryConnectionManagerPath(char (&path)[MAX_PATH]);
 
 // The profile mapped to the connection entry name: machine-wide, or per-user
-// when the machine-wide mappings key cannot be opened.
-[[nodiscard]] int QueryProfileMapping(char (&profile)[MAX_PATH]);
+// when the machine-wide mappings key cannot be opened. Where asked, it tells
+// which hive's key it read (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER), found
+// or not, or null when neither key could be opened.
+[[nodiscard]] int QueryProfileMapping(char (&profile)[MAX_PATH], HKEY* hive = nullptr);

@@ -1,8 +1,12 @@
 """brannostelcheck under Wine: its verdict on brannostelxp, through the
 Remote Access API stand-in; its exit status; its two languages, decoded as a
-user's machine decodes them; when it waits for Enter, started each way.
+user's machine decodes them; where the libraries it loads come from; when it
+waits for Enter, started each way, and its lines on an 80-column console.
 (Its verdict on brannostelwin is a column of test_cmlaunch's registry table,
 and that it writes nothing is in test_frame.)"""
+import re
+import shutil
+import subprocess
 import unittest
 
 import rig
@@ -10,15 +14,20 @@ from rig import registry, standins, wine
 
 PROFILE = wine.prefix() / "drive_c" / "Profiles" / "Zel" / "zel.cmp"
 CHECK = wine.windows_path(rig.CHECK)
+# A user's folder that a copy of the check may be run from, and where the
+# Remote Access library's own imports are to come from.
+DOWNLOADS = wine.prefix() / "drive_c" / "users" / "Public" / "Downloads" / "brannostel"
+RASMAN = "C:\\windows\\system32\\rasman.dll"
 # The lookup as the dial dialog makes it: no phonebook, the exact entry name.
 LOOKUP = ("lookup", {"phonebook": "-", "entry": rig.ENTRY_NAME.hex()})
 
 
 class Reports(unittest.TestCase):
     CASES = [
-        # (case, language, what is missing: "" or "profile file" or a stand-in
-        # library's file or "everything", phonebook holding the entry, exit
-        # status, lines it shows (their beginnings))
+        # (case, language, what is set up: "", or missing: "profile file", a
+        # stand-in library's file or "everything", or "copied": the check run
+        # from a user's folder with a rasman.dll beside it; phonebook holding
+        # the entry, exit status, lines it shows (their beginnings))
         ("everything there", "en", "", "all users", 0,
          ["  OK       The profile is there: C:\\Profiles\\Zel\\zel.cmp",
           '  OK       Phonebook entry "Conexion a Zel Servicios IP" found, in the phonebook for all '
@@ -46,28 +55,42 @@ class Reports(unittest.TestCase):
           "C:\\windows\\system32\\rasapi32.dll",
           "           -> Install the dial-up networking (Remote Access) components of Windows",
           "brannostelxp lacks what is marked ERROR above. Exit status 2."]),
+        # The libraries the Remote Access library imports come from the
+        # system folder too, never from beside the check.
+        ("a copy in a user's folder, a rasman.dll beside it", "en", "copied", "all users", 0,
+         ["Both launchers have what they need. Exit status 0."]),
     ]
 
     def test_reports(self):
-        for case, language, missing, phonebook, status, lines in self.CASES:
+        for case, language, setup, phonebook, status, lines in self.CASES:
             with self.subTest(case):
-                registry.set_registry([] if missing == "everything" else registry.profile_values(
+                registry.set_registry([] if setup == "everything" else registry.profile_values(
                     b"C:\\Profiles\\Zel\\zel.cmp"))
                 PROFILE.parent.mkdir(parents=True, exist_ok=True)
                 PROFILE.write_bytes(b"[Connection Manager]\r\n")
-                if missing in ("profile file", "everything"):
+                if setup in ("profile file", "everything"):
                     PROFILE.unlink()
-                if missing.endswith(".dll"):
-                    (wine.system_folder() / missing).unlink()
+                if setup.endswith(".dll"):
+                    (wine.system_folder() / setup).unlink()
+                program = rig.CHECK
+                if setup == "copied":
+                    program = DOWNLOADS / rig.CHECK.name
+                    DOWNLOADS.mkdir(parents=True, exist_ok=True)
+                    shutil.copy2(rig.CHECK, program)
+                    shutil.copy2(wine.system_folder() / "rasman.dll", DOWNLOADS / "rasman.dll")
                 try:
-                    got, report, lookups = standins.check(language, phonebook)
+                    got, report, events = standins.check(language, phonebook, program)
                 finally:
+                    shutil.rmtree(DOWNLOADS, ignore_errors=True)
                     wine.ensure_prefix()  # the stand-ins back in place
                 self.assertEqual(got, status, report)
                 shown = report.splitlines()
                 for line in lines:
                     self.assertTrue(any(s.startswith(line) for s in shown), f"{line!r} not in\n{report}")
-                self.assertEqual(lookups[:1], [] if missing == "rasapi32.dll" else [LOOKUP])
+                lookups = [e for e in events if e[0] == "lookup"]
+                self.assertEqual(lookups[:1], [] if setup == "rasapi32.dll" else [LOOKUP])
+                loaded = [standins.unhex(f["from"]).decode() for e, f in events if e == "loaded"]
+                self.assertEqual(loaded, [] if setup == "rasapi32.dll" else [RASMAN])
 
 
 class Consoles(unittest.TestCase):
@@ -90,21 +113,77 @@ class Consoles(unittest.TestCase):
         ("with DETACHED_PROCESS", "detached", [CHECK], "en", "enter", False, None),
     ]
     PROMPTS = {"en": "Press Enter to close this window.", "es": "Pulse Intro para cerrar esta ventana."}
+    # The start-ups Wine cannot stage, as the facts the check reads of them:
+    # (case, own console, window shows, window station visible, session ("-":
+    # Windows cannot tell), Windows' major version, service account, user32
+    # loaded, whether it waits for Enter). Each fact has a row that only it
+    # decides.
+    DECISIONS = [
+        ("double-clicked on Windows 10", 1, 1, 1, 1, 10, 0, 1, True),
+        ("double-clicked on XP, in the console's session 0", 1, 1, 1, 0, 5, 0, 1, True),
+        ("double-clicked where Windows cannot tell the session", 1, 1, 1, "-", 5, 0, 1, True),
+        ("from a prompt", 0, 1, 1, 1, 10, 0, 1, False),
+        ("on a hidden console", 1, 0, 1, 1, 10, 0, 1, False),
+        # The Task Scheduler's "whether the user is logged on or not": a
+        # window station of its own, which no one sees.
+        ("a scheduled task, whether the user is signed in or not", 1, 1, 0, 0, 10, 0, 1, False),
+        ("the same on XP, where the signed-in user has session 0 too", 1, 1, 0, 0, 5, 0, 1, False),
+        ("a service as LocalSystem", 1, 1, 0, 0, 10, 1, 1, False),
+        ("a task as a user, on session 0's window station", 1, 1, 1, 0, 10, 0, 1, False),
+        # A remote tool's, or XP's service allowed to interact with the
+        # desktop: a visible window station, but a service account's.
+        ("a remote tool as SYSTEM, in session 0", 1, 1, 1, 0, 10, 1, 1, False),
+        ("an XP service that interacts with the desktop", 1, 1, 1, 0, 5, 1, 1, False),
+        ("a user's session where user32 cannot be loaded", 1, 1, 1, 1, 10, 0, 0, False),
+    ]
 
     def test_waits_only_where_a_person_can_answer(self):
         registry.set_registry([])
+        # The Remote Access stand-in, without the entry, as in the report
+        # redirected: the same text either way.
+        env = {"WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n"}
+        redirected = {language: standins.check(language, None)[1] for language in standins.LOCALES}
         with wine.display() as display:
             for case, how, command, language, key, waits, line in self.CASES:
                 with self.subTest(case):
                     # The same end whether it waited or not: the status, within
                     # the helper's bound.
                     status, shown = wine.console(how, command, {
-                        "LC_ALL": standins.LOCALES[language], "DISPLAY": display},
+                        **env, "LC_ALL": standins.LOCALES[language], "DISPLAY": display},
                         (self.PROMPTS[language], key))
-                    self.assertEqual(status, 1, shown)
+                    self.assertEqual(status, 3, shown)
                     if line:
                         self.assertIn(line, shown.splitlines(), "not shown as written")
+                        self.assertFits(shown.replace(self.PROMPTS[language], ""),
+                                        redirected[language])
                     self.assertEqual(self.PROMPTS[language] in shown, waits, shown)
+
+    def assertFits(self, shown, report):
+        """The report as an 80-column console shows it: rows broken between
+        words by the check, never by the console, each finding's rows after
+        the first indented under its text; redirected, a line per finding."""
+        rows = shown.splitlines()
+        self.assertLessEqual(max(map(len, rows)), 79, shown)
+        self.assertEqual(" ".join(shown.split()), " ".join(report.split()), "words split")
+        status_column = re.compile(r"  \S+ +\S| {11}\S| {11}-> \S| {14}\S")
+        self.assertEqual([r for r in rows if r.startswith(" ") and not status_column.match(r)], [])
+        self.assertGreater(len([r for r in rows if r.startswith(" " * 11)]),
+                           len([r for r in report.splitlines() if r.startswith(" " * 11)]),
+                           "no finding took two rows")
+        self.assertEqual([r for r in report.splitlines() if r.startswith(" " * 11)
+                          and not r.startswith(" " * 11 + "-> ")], [], "a finding on two lines")
+
+    def test_wait_decision(self):
+        rows = [",".join(map(str, facts[:-1])) for _, *facts in self.DECISIONS]
+        # Wine's own processes that this start may leave running keep its
+        # standard error: not read.
+        run = subprocess.run(wine.command(rig.BUILD / "standins" / "wait_decision.exe", rows),
+                             env=wine.environment(), stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stdout)
+        for (case, *facts), answer in zip(self.DECISIONS, run.stdout.split()):
+            with self.subTest(case):
+                self.assertEqual(answer, "wait" if facts[-1] else "end", facts)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 """brannostelwin under Wine: which registry keys it reads, in which order,
 and what it starts through the shell."""
+import collections
 import re
 import unittest
 
@@ -48,6 +49,10 @@ CM_ON_PATH = "C:\\windows\\system32\\cmmgr32.exe"
 BLANKS = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"
 # Profiles that are there, as files in the prefix's drive C.
 PROFILE_FILES = [PROFILE, BLANKS]
+# Where Wine's shell is known to start something other than Windows' does, as
+# Wine's own conformance tests mark theirs: the test expects what Windows
+# does, and fails should Wine ever agree, so that the mark goes.
+TodoWine = collections.namedtuple("TodoWine", "windows wine evidence")
 
 SCENARIOS = [
     # (case, registry values, profile string handed over or None, the program
@@ -81,8 +86,8 @@ SCENARIOS = [
      b'"%ProgramFiles%\\Zel\\zel.cmp" /x', CM, BOTH_MACHINE_READS,
      "is stored as REG_EXPAND_SZ: brannostelwin does not expand %variables%"),
     # The program's path as the shell takes it: quoted, without .exe, a bare
-    # name on the search path, %variables% (which Wine's shell expands), or
-    # no such file.
+    # name on the search path, %variables% (which Windows' shell takes as
+    # they stand), or no such file.
     ("program path quoted", [program(kind_and_data=sz(b'"' + CM.encode() + b'"')),
                              mapping(sz(PROFILE))], PROFILE, CM, BOTH_MACHINE_READS, FOUND),
     ("program path without .exe", [program(kind_and_data=sz(CM.encode()[:-4])), mapping(sz(PROFILE))],
@@ -92,8 +97,11 @@ SCENARIOS = [
      BOTH_MACHINE_READS, FOUND),
     ("program path with variables",
      [program(kind_and_data=(REG_EXPAND_SZ, b"%ProgramFiles%\\CM Stand In\\cmmgr32.exe\0")),
-      mapping(sz(PROFILE))], PROFILE, CM, BOTH_MACHINE_READS,
-     "WARNING  The Connection Manager is there once the %variables% in its path are expanded"),
+      mapping(sz(PROFILE))], PROFILE,
+     TodoWine(None, CM, "dlls/shell32/tests/shlexec.c, test_lpFile_parsed: ShellExecuteA on "
+              "%TMPDIR%\\simple.shlexec gives SE_ERR_FNF on Windows, todo_wine"),
+     BOTH_MACHINE_READS, "-> Store the full path in HKEY_LOCAL_MACHINE\\Software\\Microsoft\\"
+     "Windows\\CurrentVersion\\App Paths\\cmmgr32.exe, with no %variables%: " + CM),
     ("program path to no such file",
      [program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")), mapping(sz(PROFILE))],
      PROFILE, None, BOTH_MACHINE_READS, "ERROR    No such program: C:\\Program Files\\Nowhere"),
@@ -154,12 +162,17 @@ class RegistryScenarios(unittest.TestCase):
                 # status is 0 only where the launcher starts the Connection
                 # Manager on a profile that is there.
                 check_status, report, _ = standins.check()
-                if started is None:
+                todo = isinstance(started, TodoWine)
+                seen = started.wine if todo else started  # under Wine
+                if seen is None:
                     self.assertEqual(log.text(), "", "started anyway")
                 else:
-                    self.assertTrue(log.wait_for("start"), "nothing was started")
+                    self.assertTrue(log.wait_for("start"), "nothing was started" + (
+                        f": Wine now does as Windows does, so drop the mark ({started.evidence})"
+                        if todo else ""))
                     self.assertEqual(log.cm_starts(),
-                                     [(standins.SW_SHOW, standins.cm_command(profile, started))])
+                                     [(standins.SW_SHOW, standins.cm_command(profile, seen))])
+                started = started.windows if todo else started
                 handed = values[0][4].split(b"\0")[0].decode()  # the App Paths value, as text
                 verdict = ("brannostelwin would start nothing." if profile is None else
                            f"brannostelwin would start {handed} with the parameters {profile.decode()}")

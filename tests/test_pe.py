@@ -31,9 +31,10 @@ PROGRAMS = {
     # the stack cookie guards). The launchers have no window and no message box, so
     # they need no USER32, and call no wide-character function, and their PE
     # is fixed: no manifest. The check writes its report to its standard
-    # output, a console's wide or a file's bytes; it asks whether its console
-    # window shows, reads the dial dialog library as a data file and loads
-    # the Remote Access library at run time, so that it starts without it.
+    # output, a console's wide or a file's bytes; it reads the dial dialog
+    # library as a data file and loads the Remote Access library and user32
+    # (to ask whether anyone sees its console) at run time, so that it
+    # starts without them.
     "brannostelxp": (GUI, [("RASDLG.DLL", "RasDialDlgA"), ("KERNEL32.DLL", "GlobalAlloc"),
                            ("KERNEL32.DLL", "GlobalFree"), ("KERNEL32.DLL", "SetErrorMode")],
                      {"ADVAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL", "RASAPI32.DLL"},
@@ -44,9 +45,8 @@ PROGRAMS = {
                       [], "brannostelwin MFC Application", None, True),
     "brannostelcheck": (CONSOLE, REGISTRY_READS + [("KERNEL32.DLL", "LoadLibraryExA"),
                                                    ("KERNEL32.DLL", "WriteConsoleW"),
-                                                   ("KERNEL32.DLL", "GetConsoleProcessList"),
-                                                   ("USER32.DLL", "IsWindowVisible")],
-                        {"RASDLG.DLL", "RASAPI32.DLL", "SHELL32.DLL", "OLE32.DLL"},
+                                                   ("KERNEL32.DLL", "GetConsoleProcessList")],
+                        {"RASDLG.DLL", "RASAPI32.DLL", "SHELL32.DLL", "OLE32.DLL", "USER32.DLL"},
                         ["WriteFile"], "brannostelcheck: what the brannostel launchers need",
                         "asInvoker", True),
 }
@@ -70,7 +70,8 @@ IMPORT_ALLOWLIST = [
      "GetCurrentProcess GetFileAttributesA GetOEMCP GetStdHandle GetSystemDirectoryA "
      "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
      "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
-     "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler", BOTH,
+     "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler "
+     "GetConsoleScreenBufferInfo GetVersion", BOTH,
      "docs: Windows 2000"),
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", BOTH, "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
@@ -80,7 +81,7 @@ IMPORT_ALLOWLIST = [
      "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
      "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp", BOTH,
+     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp wcscspn", BOTH,
      "ReactOS msvcrt exports"),
     ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
      "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
@@ -88,7 +89,6 @@ IMPORT_ALLOWLIST = [
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", BOTH, "docs: Windows 2000"),
     ("ADVAPI32.DLL", "IsWellKnownSid", BOTH, "docs: Windows XP"),
-    ("USER32.DLL", "IsWindowVisible", BOTH, "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),
 ]

@@ -6,11 +6,11 @@
 //       nul-input  a console of its own that shows, input from NUL
 //       no-window  CREATE_NO_WINDOW, as deployment agents start programs
 //       detached   DETACHED_PROCESS: no console at all
-// Where it has a console, the helper makes it, leaves it to the program
-// alone, reads what it shows and, once it shows PROMPT, types KEY (enter or
-// ctrl-c). RESULT gets the program's exit status, all 32 bits, in hex on a
-// line of its own (124 if it did not end within a minute; then it is
-// ended), then the console's text, UTF-8.
+// Where it has a console, the helper makes it, 80 columns wide, leaves it to
+// the program alone, reads what it shows and, once it shows PROMPT, types
+// KEY (enter or ctrl-c). RESULT gets the program's exit status, all 32 bits,
+// in hex on a line of its own (124 if it did not end within a minute; then
+// it is ended), then the console's text, UTF-8.
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -72,6 +72,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
     if (wcscmp(how, L"hidden") == 0) ShowWindow(GetConsoleWindow(), SW_HIDE);
     in = Open(L"CONIN$", FALSE);
     out = Open(L"CONOUT$", TRUE);
+    // 80 columns, as XP's consoles and many help desks' have, and room for
+    // every row the program writes.
+    SMALL_RECT window = {0, 0, 79, 24};
+    SetConsoleWindowInfo(out, TRUE, &window);
+    SetConsoleScreenBufferSize(out, (COORD){80, 300});
     if (wcscmp(how, L"nul-input") == 0) {
       si.dwFlags = STARTF_USESTDHANDLES;
       si.hStdInput = Open(L"NUL", TRUE);

@@ -75,7 +75,7 @@ def ensure_prefix():
     # die with it.
     quiet([WINESERVER, "-p"], check=False)  # fails where one runs already
     standins = rig.BUILD / "standins"
-    for library in ("rasdlg.dll", "rasapi32.dll"):
+    for library in ("rasdlg.dll", "rasapi32.dll", "rasman.dll"):
         shutil.copy2(standins / library, system_folder() / library)
     # The Connection Manager where the tests register it, and where Windows
     # keeps its own, on the search path.

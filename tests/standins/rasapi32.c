@@ -13,6 +13,10 @@
 
 static const char kEntry[] = "Conexion a Zel Servicios IP";
 
+// From the rasman.dll stand-in: imported as the platform's library imports
+// rasman.dll, so that the loader looks for it.
+void WINAPI RasmanStandIn(void);
+
 // REN_AllUsers or REN_User for the phonebook the test named; -1 for none.
 static int Phonebook(void) {
   char text[32];
@@ -34,6 +38,7 @@ DWORD APIENTRY RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRY
   (void)properties;
   (void)device;
   (void)deviceSize;
+  RasmanStandIn();
   Log("lookup", phonebook, entry);
   if (Phonebook() < 0 || entry == NULL || strcmp(entry, kEntry) != 0) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;

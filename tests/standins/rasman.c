@@ -1,0 +1,22 @@
+// Test-only stand-in for rasman.dll, one of the libraries the Remote Access
+// library imports in turn. Installed in the system folder, and planted beside
+// a copy of the check by the test that shows the check never loads it from
+// there: on loading, it logs the file it was loaded from to the file named
+// by RASAPI_STANDIN_LOG.
+#include <stdio.h>
+
+#include "standin.h"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) {
+    static char line[2 * MAX_PATH + 16], path[MAX_PATH], hex[2 * MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(instance, path, sizeof path);
+    snprintf(line, sizeof line, "loaded from=%s", Hex(hex, sizeof hex, path, n < MAX_PATH ? n : 0));
+    AppendLine("RASAPI_STANDIN_LOG", line);
+  }
+  return TRUE;
+}
+
+// What the Remote Access stand-in imports, so that loading it loads this.
+void WINAPI RasmanStandIn(void) {}
