@@ -9,7 +9,12 @@
 
 ./install-deps.sh
 for arch in x86 x64; do
-  cmake --preset "$arch" >/dev/null
+  # A tree configured with another compiler (before the move to clang) is
+  # configured afresh: CMake keeps the compiler it first found.
+  fresh=""
+  grep -qs 'CMAKE_C_COMPILER ".*clang-19"' "build/$arch"/CMakeFiles/*/CMakeCCompiler.cmake ||
+    fresh=--fresh
+  cmake --preset "$arch" $fresh >/dev/null
   # shellcheck disable=SC2086 # a list of target names
   cmake --build --preset "$arch" -j "$(nproc)" ${BUILD_TARGETS:+--target all $BUILD_TARGETS}
 done

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, only what is missing: CMake, the
-# MinGW-w64 cross toolchains for x86 and x64 (win32 threads), 32-bit and
-# 64-bit Wine, Python's PE and compound-file readers, the MSI tools, the
-# code-signing tools, the linters, and a Spanish locale and a display
-# (Xvfb) for the check's tests. On a machine that cannot run 32-bit programs,
+# Installs what building and testing need, only what is missing: CMake,
+# LLVM's clang and lld for the MinGW-w64 targets, MinGW-w64's headers and
+# runtime with GCC's C++ library and windres for x86 and x64 (win32
+# threads), 32-bit and 64-bit Wine, Python's PE and compound-file readers,
+# the MSI tools, the code-signing tools, the linters, and a Spanish locale
+# and a display (Xvfb) for the check's tests. On a machine that cannot run 32-bit programs,
 # also what the emulated x86 test guest is built and booted with (qemu,
 # debootstrap). Silent when everything is there. 32-bit Wine installs on
 # every amd64 machine, even one whose kernel cannot run it; that is how this
@@ -17,10 +18,10 @@
 # is finished first on the next run.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+packages=(cmake make clang-19 lld-19 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 python3 python3-pefile python3-olefile wixl msitools osslsigncode openssl
-          clang-format clang-tidy shellcheck python3-pyflakes locales xvfb)
+          clang-format clang-tidy-19 shellcheck python3-pyflakes locales xvfb)
 guest_packages=(qemu-system-x86 debootstrap)
 suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
 unfetched=""  # the indexes the last apt-get update could not fetch

@@ -74,9 +74,9 @@ def machine():
                 if line.startswith("model name")), platform.processor())
     wine = subprocess.run([places.LOADERS["x64"], "--version"], capture_output=True,
                           text=True).stdout.strip()
-    gcc = subprocess.run(["x86_64-w64-mingw32-gcc-win32", "--version"], capture_output=True,
-                         text=True).stdout.splitlines()[0].replace("x86_64-w64-mingw32-", "")
-    return f"{cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}; {wine}; {gcc}"
+    clang = subprocess.run(["clang-19", "--version"], capture_output=True,
+                           text=True).stdout.splitlines()[0]
+    return f"{cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}; {wine}; {clang}"
 
 
 def measure_arch():

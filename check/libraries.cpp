@@ -18,9 +18,11 @@ LoadedLibrary LoadedLibrary::FromSystem(const SystemPath& library, DWORD flags, 
   const HMODULE module = path[0] != '\0'
                              ? LoadLibraryExA(path, nullptr, flags | LOAD_WITH_ALTERED_SEARCH_PATH)
                              : nullptr;
-  error = module != nullptr ? ERROR_SUCCESS
-          : path[0] != '\0' ? GetLastError()
-                            : ERROR_FILENAME_EXCED_RANGE;
+  if (module != nullptr) {
+    error = ERROR_SUCCESS;
+  } else {
+    error = path[0] != '\0' ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+  }
   return LoadedLibrary(module);
 }
 

@@ -46,7 +46,7 @@ constexpr int kTextColumn = 11;
 Text LoadMessage(UINT message, LANGID language) {
   Text text;
   const HRSRC found = FindResourceExW(nullptr, MAKEINTRESOURCEW(6),  // RT_STRING
-                                      MAKEINTRESOURCEW(message / 16 + 1), language);
+                                      MAKEINTRESOURCEW((message / 16) + 1), language);
   const HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
   const auto* entry = static_cast<const WCHAR*>(loaded != nullptr ? LockResource(loaded) : nullptr);
   for (UINT skip = message % 16; entry != nullptr && skip > 0; --skip) {
@@ -115,7 +115,7 @@ void Report::Heading(UINT message, Inserts inserts) {
   if (started_) {
     Write(L"\r\n");
   }
-  WriteLine(L"", Message(message, inserts).Get(), 0);
+  WriteLine(Text(), Message(message, inserts).Get(), 0);
 }
 
 void Report::Line(Status status, UINT message, Inserts inserts) {
@@ -125,23 +125,23 @@ void Report::Line(Status status, UINT message, Inserts inserts) {
   for (size_t width = wcslen(lead.Get()); width < size_t{kTextColumn}; ++width) {
     lead.Append(L" ");
   }
-  WriteLine(lead.Get(), Message(message, inserts).Get(), kTextColumn);
+  WriteLine(lead, Message(message, inserts).Get(), kTextColumn);
 }
 
 void Report::Fix(UINT message, Inserts inserts) {
-  WriteLine(L"           -> ", Message(message, inserts).Get(), kTextColumn + 3);
+  WriteLine(Text(L"           -> "), Message(message, inserts).Get(), kTextColumn + 3);
 }
 
-void Report::WriteLine(const wchar_t* lead, const wchar_t* text, int indent) {
+void Report::WriteLine(const Text& lead, const wchar_t* text, int indent) {
   // Once a row's last column is written the console moves on by itself, and
   // a line ended there would leave a blank row: one column is left free.
   const int room = width_ - 1;
-  Text row(lead);
+  Text row = lead;
   if (room <= indent) {  // redirected: one line, as it stands, for scripts
     Write(row.Append(text).Append(L"\r\n").Get());
     return;
   }
-  int column = static_cast<int>(wcslen(lead));
+  int column = static_cast<int>(wcslen(lead.Get()));
   int start = column;  // where the text begins on this row
   while (*text != L'\0') {
     const int word = static_cast<int>(wcscspn(text, L" "));

@@ -28,7 +28,7 @@ class Text {
 [[nodiscard]] Text KeyName(HKEY hive, const char* path);
 [[nodiscard]] Text Number(DWORD number);
 
-enum class Status : UINT {
+enum class Status : std::uint8_t {
   kOk = IDS_OK,
   kError = IDS_ERROR,
   kWarning = IDS_WARNING,
@@ -84,7 +84,7 @@ class Report {
  private:
   // text after lead, broken to the console's width where there is one, each
   // row after the first indented by indent.
-  void WriteLine(const wchar_t* lead, const wchar_t* text, int indent);
+  void WriteLine(const Text& lead, const wchar_t* text, int indent);
   void Write(const wchar_t* text);
 
   LANGID language_;

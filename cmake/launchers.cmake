@@ -21,26 +21,30 @@ function(add_identity target program)
   add_dependencies(${target} app_icon)
 endfunction()
 
-# add_program(NAME WIN32|CONSOLE SOURCES...): one shipped program, with its
-# identity resources and its load configuration, written to DIST_DIR.
+# add_program(NAME WIN32|CONSOLE [GUARD OBJECTS] SOURCES...): one shipped
+# program, with its identity resources, its load configuration, its stack
+# cookie and control-flow guard's pointers (GUARD: a test program's own in
+# place of the frame's guard_cf), written to DIST_DIR.
 function(add_program name subsystem)
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 2 opt "" "GUARD" "")
+  if(NOT opt_GUARD)
+    set(opt_GUARD guard_cf)
+  endif()
+  add_executable(${name} ${opt_UNPARSED_ARGUMENTS})
   if(subsystem STREQUAL "WIN32")
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
   add_identity(${name} ${name})
-  target_link_libraries(${name} PRIVATE load_config stack_cookie)
+  target_link_libraries(${name} PRIVATE load_config stack_cookie ${opt_GUARD} ${runtime_link})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
-  # The linker places the load configuration; the link map says where, and
-  # load_config.py points the image's directory at it.
-  set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
-  target_link_options(${name} PRIVATE -Wl,-Map=${link_map})
+  # lld points the image at the load configuration; load_config.py then
+  # gives x86 the directory size XP requires, and the header its checksum.
   # A changed step links the program again, so that the step runs again.
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
                ${PROJECT_SOURCE_DIR}/frame/load_config.py)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
-            $<TARGET_FILE:${name}> ${link_map}
+            $<TARGET_FILE:${name}>
     VERBATIM)
 endfunction()
 

@@ -1,22 +1,29 @@
 /* What the Windows loader reads of the program before it runs any of it:
- * the load configuration and, on x64, the extended DLL characteristics.
+ * the load configuration.
  *
- * The load configuration has two settings. DependentLoadFlags: with
- * LOAD_LIBRARY_SEARCH_SYSTEM32, Windows 10 1607 and later load the DLLs the
- * program imports from System32 only, never from the program's own folder,
- * so a rasdlg.dll left beside a copied program is not run; older Windows
- * ignore the field. SecurityCookie: where the stack cookie is
- * (stack_cookie.c), for the loader to make it random.
+ * DependentLoadFlags: with LOAD_LIBRARY_SEARCH_SYSTEM32, Windows 10 1607 and
+ * later load the DLLs the program imports from System32 only, never from
+ * the program's own folder, so a rasdlg.dll left beside a copied program is
+ * not run; older Windows ignore the field. SecurityCookie: where the stack
+ * cookie is (stack_cookie.c), for the loader to make it random. The
+ * control-flow guard fields: where the guard's check and dispatch pointers
+ * are (guard_cf.c), which Windows 8.1 and later point at their own check,
+ * and the table of valid call targets that lld makes, with its count and
+ * flags (the __guard_* symbols are lld's).
  *
- * The structure ends where the oldest supported Windows expects it to: 64
- * bytes on x86 (what XP requires), which also leaves out the SafeSEH fields:
- * the image is linked with NO_SEH instead, since nothing in it registers an
- * exception handler; on x64, Server 2003's 112 bytes. Every other field is 0:
- * the loader's defaults. The linker only places these structures; the build
- * then points the image's directories at them (load_config.py). */
+ * The structure ends with the guard's fields, the first that newer Windows
+ * read; older Windows read only as far as they know. On x86, Windows XP
+ * requires the load-configuration directory to say 64 bytes: the build
+ * writes that size there (load_config.py), while the structure's own Size
+ * covers the guard's fields, as the platform's linker does. The SafeSEH
+ * fields stay 0: the x86 image is linked with NO_SEH instead, since nothing
+ * in it registers an exception handler. Every other field is 0: the
+ * loader's defaults. */
 #include <stddef.h>
 #include <stdint.h>
 #include <windows.h>
+
+#include "guard_cf.h"
 
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 
@@ -50,51 +57,49 @@ struct LoadConfig {
   uint16_t DependentLoadFlags;
   Pointer EditList;
   uintptr_t* SecurityCookie;
-#ifdef _WIN64
   Pointer SEHandlerTable;
   Pointer SEHandlerCount;
-#endif
+  const GuardFunction* GuardCFCheckFunctionPointer;
+  const GuardFunction* GuardCFDispatchFunctionPointer;
+  const void* GuardCFFunctionTable;
+  uintptr_t GuardCFFunctionCount;
+  /* 32 bits, the x64 structure's padding above them: the value comes from a
+   * symbol's address, which only a pointer-sized field can take. */
+  uintptr_t GuardFlags;
 };
 
+/* The size up to the last field's 32 bits. */
+#define LOAD_CONFIG_SIZE (offsetof(struct LoadConfig, GuardFlags) + sizeof(uint32_t))
 #ifdef _WIN64
-_Static_assert(sizeof(struct LoadConfig) == 112, "Server 2003's x64 load configuration");
+_Static_assert(LOAD_CONFIG_SIZE == 148, "Windows 8.1's x64 load configuration");
 _Static_assert(offsetof(struct LoadConfig, DependentLoadFlags) == 78, "as the PE format has it");
 _Static_assert(offsetof(struct LoadConfig, SecurityCookie) == 88, "as the PE format has it");
+_Static_assert(offsetof(struct LoadConfig, GuardCFCheckFunctionPointer) == 112, "as the PE format");
 #else
-_Static_assert(sizeof(struct LoadConfig) == 64, "XP's x86 load configuration");
+_Static_assert(LOAD_CONFIG_SIZE == 92, "Windows 8.1's x86 load configuration");
 _Static_assert(offsetof(struct LoadConfig, DependentLoadFlags) == 54, "as the PE format has it");
 _Static_assert(offsetof(struct LoadConfig, SecurityCookie) == 60, "as the PE format has it");
+_Static_assert(offsetof(struct LoadConfig, GuardCFCheckFunctionPointer) == 72, "as the PE format");
 #endif
 
-/* NOLINTNEXTLINE(bugprone-reserved-identifier) */
+/* NOLINTBEGIN(bugprone-reserved-identifier): the names the toolchain uses */
 extern uintptr_t __stack_chk_guard;
+/* lld's: the table's place, and the count and flags as absolute symbols. */
+extern const char __guard_fids_table[];
+extern const char __guard_fids_count[];
+extern const char __guard_flags[];
 
 /* The name the platform's linkers look for. */
-/* NOLINTNEXTLINE(bugprone-reserved-identifier) */
 const struct LoadConfig _load_config_used = {
-    .Size = sizeof(struct LoadConfig),
+    .Size = LOAD_CONFIG_SIZE,
     .DependentLoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32,
     .SecurityCookie = &__stack_chk_guard,
-};
-
+    .GuardCFCheckFunctionPointer = &__guard_check_icall_fptr,
 #ifdef _WIN64
-/* Shadow-stack (CET) compatible: nothing in the program rewrites a return
- * address. It has no longjmp and no unwinder of its own (no exceptions);
- * the platform's unwinder, through the .pdata tables, keeps the shadow
- * stack. Windows enforces hardware shadow stacks for such 64-bit programs;
- * it never does for 32-bit ones, so the x86 build declares nothing. The
- * entry is a debug-directory entry whose data follows it; load_config.py
- * fills in where that data is. */
-#define IMAGE_DEBUG_TYPE_EX_DLLCHARACTERISTICS 20
-#define IMAGE_DLLCHARACTERISTICS_EX_CET_COMPAT 0x1
-
-struct ExtendedCharacteristics {
-  IMAGE_DEBUG_DIRECTORY entry;
-  DWORD flags;
-};
-
-const struct ExtendedCharacteristics brannostel_ex_dll_characteristics = {
-    .entry = {.Type = IMAGE_DEBUG_TYPE_EX_DLLCHARACTERISTICS, .SizeOfData = sizeof(DWORD)},
-    .flags = IMAGE_DLLCHARACTERISTICS_EX_CET_COMPAT,
-};
+    .GuardCFDispatchFunctionPointer = &__guard_dispatch_icall_fptr,
 #endif
+    .GuardCFFunctionTable = __guard_fids_table,
+    .GuardCFFunctionCount = (uintptr_t)__guard_fids_count,
+    .GuardFlags = (uintptr_t)__guard_flags,
+};
+/* NOLINTEND(bugprone-reserved-identifier) */

@@ -1,55 +1,26 @@
-"""Points a linked program's load-configuration directory at its
-_load_config_used structure and, where the program has one, its debug
-directory at its extended DLL characteristics (load_config.c), both found
-through the link map.
+"""Finishes a linked program's header: on x86, the load-configuration
+directory's size becomes 64, as Windows XP requires of it, while the
+structure's own size field (load_config.c) still covers what newer Windows
+read; then the header checksum, which lld leaves 0. Nothing else changes,
+so the same program always comes out the same.
 
-binutils places the structures but leaves the directories empty; Microsoft's
-linker and lld fill them in themselves. The changes are the two directory
-entries, where the debug entry's data lies (its address and file offset),
-and the header checksum, nothing else, so the same program always comes out
-the same.
-
-Usage: load_config.py PROGRAM LINK_MAP
+Usage: load_config.py PROGRAM
 """
-import re
 import sys
 
 import pefile
 
-LOAD_CONFIG, DEBUG = (pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_ENTRY_{name}"]
-                      for name in ("LOAD_CONFIG", "DEBUG"))
-DEBUG_ENTRY_SIZE = 28  # IMAGE_DEBUG_DIRECTORY; its data follows it
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+XP_SIZE = 64
 
 
-def placed(text, symbol):
-    """Where the link map places a symbol (x86 symbols carry a leading
-    underscore), or None; it must be placed once at most."""
-    found = {int(m[1], 16) for m in re.finditer(rf"^\s+0x([0-9a-fA-F]+)\s+_?{symbol}$", text,
-                                               re.MULTILINE)}
-    if len(found) > 1:
-        sys.exit(f"load_config.py: the link map places {symbol} {len(found)} times")
-    return found.pop() if found else None
-
-
-def main(program, link_map):
-    with open(link_map) as file:
-        text = file.read()
+def main(program):
     pe = pefile.PE(program)
-    base = pe.OPTIONAL_HEADER.ImageBase
-    config = placed(text, "_load_config_used")
-    if config is None:
-        sys.exit(f"load_config.py: {link_map} places no _load_config_used")
     directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[LOAD_CONFIG]
-    directory.VirtualAddress = config - base
-    directory.Size = pe.get_dword_at_rva(config - base)  # the structure's own size field
-    characteristics = placed(text, "brannostel_ex_dll_characteristics")
-    if characteristics is not None:
-        rva = characteristics - base
-        directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[DEBUG]
-        directory.VirtualAddress, directory.Size = rva, DEBUG_ENTRY_SIZE
-        data = rva + DEBUG_ENTRY_SIZE
-        pe.set_dword_at_rva(rva + 20, data)  # AddressOfRawData
-        pe.set_dword_at_rva(rva + 24, pe.get_offset_from_rva(data))  # PointerToRawData
+    if directory.VirtualAddress == 0:
+        sys.exit(f"load_config.py: {program} has no load configuration")
+    if pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
+        directory.Size = XP_SIZE
     pe = pefile.PE(data=bytes(pe.write()))
     pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
     pe.write(program)

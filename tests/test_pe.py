@@ -76,12 +76,13 @@ IMPORT_ALLOWLIST = [
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", BOTH, "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
-     "QueryPerformanceCounter TerminateProcess", BOTH, "docs: Windows 2000"),
+     "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", BOTH,
+     "docs: Windows 2000"),
     ("KERNEL32.DLL", "__C_specific_handler", X64,
      "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
     ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
      "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp wcscspn", BOTH,
+     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp wcscspn memset", BOTH,
      "ReactOS msvcrt exports"),
     ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
      "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
@@ -97,14 +98,23 @@ ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
 
 # Each architecture's machine, optional-header kind (PE32 or PE32+), oldest
 # Windows (XP, 5.1, on x86; XP x64 / Server 2003, 5.2, on x64), DLL
-# characteristics (ASLR, DEP, terminal-server aware; on x86 no SEH handlers,
-# on x64 high-entropy ASLR; never CFG) and load-configuration size (as each
-# oldest Windows defines it).
-HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1), 0x8540, 64),
+# characteristics (ASLR, DEP, control-flow guard, terminal-server aware; on
+# x86 no SEH handlers, on x64 high-entropy ASLR), and the load
+# configuration's size, as its directory gives it (64 on x86, as XP requires)
+# and as the structure's own field does (up to the guard's fields).
+HEADERS = {"x86": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE, (5, 1), 0xC540,
+                   (64, 92)),
            "x64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, (5, 2),
-                   0x8160, 112)}
+                   0xC160, (148, 148))}
 NO_SEH, GUARD_CF = 0x0400, 0x4000
-LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+# GuardFlags: the code is instrumented, and the table of valid targets is there.
+CF_INSTRUMENTED, CF_FUNCTION_TABLE_PRESENT = 0x100, 0x400
+# The guard's fields in the load configuration (the check pointer to the
+# flags), which test_mitigations reads.
+GUARD_FIELDS = {"x86": slice(72, 92), "x64": slice(112, 148)}
+WRITABLE, EXECUTABLE = 0x80000000, 0x20000000
+LOAD_CONFIG, IAT, RESOURCES = (pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_ENTRY_{name}"]
+                               for name in ("LOAD_CONFIG", "IAT", "RESOURCE"))
 # DependentLoadFlags: the program's imports from System32 only.
 DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
 # SecurityCookie: where the stack cookie is (its offset, its size).
@@ -161,7 +171,7 @@ class ProgramFiles(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(name):
                 pe, _ = load(name)
-                machine, magic, oldest_windows, characteristics, config_size = HEADERS[rig.ARCH]
+                machine, magic, oldest_windows, characteristics, sizes = HEADERS[rig.ARCH]
                 header = pe.OPTIONAL_HEADER
                 self.assertEqual(pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
                 self.assertEqual(header.Magic, magic)
@@ -170,17 +180,18 @@ class ProgramFiles(unittest.TestCase):
                 self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion),
                                  oldest_windows)
                 self.assertEqual(hex(header.DllCharacteristics), hex(characteristics))
-                # The load configuration: its size field as the directory says, the
-                # flags in place, every other byte 0 (no SafeSEH table on x86).
+                # The load configuration: the sizes, the flags in place, every
+                # other byte 0 (no SafeSEH table on x86).
                 directory = header.DATA_DIRECTORY[LOAD_CONFIG]
-                self.assertEqual(directory.Size, config_size)
-                config = pe.get_data(directory.VirtualAddress, directory.Size)
+                config = pe.get_data(directory.VirtualAddress, sizes[1])
+                self.assertEqual((directory.Size, int.from_bytes(config[:4], "little")), sizes)
                 offsets, flags = DEPENDENT_LOAD_FLAGS
-                expected = bytearray(config_size)
-                expected[0:4] = config_size.to_bytes(4, "little")
+                expected = bytearray(config[:4].ljust(sizes[1], b"\0"))
                 expected[offsets[rig.ARCH]:offsets[rig.ARCH] + 2] = flags.to_bytes(2, "little")
-                cookie = slice(SECURITY_COOKIE[rig.ARCH][0], sum(SECURITY_COOKIE[rig.ARCH]))
-                expected[cookie] = config[cookie]  # test_mitigations looks at it
+                # test_mitigations looks at these.
+                for field in (slice(SECURITY_COOKIE[rig.ARCH][0], sum(SECURITY_COOKIE[rig.ARCH])),
+                              GUARD_FIELDS[rig.ARCH]):
+                    expected[field] = config[field]
                 self.assertEqual(config.hex(), expected.hex())
                 self.assertTrue(pe.verify_checksum(), "the header checksum is stale")
                 self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, PROGRAMS[name][0])
@@ -192,7 +203,39 @@ class ProgramFiles(unittest.TestCase):
             with self.subTest(name):
                 pe, _ = load(name)
                 characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
-                self.assertFalse(characteristics & GUARD_CF, "CFG declared, but GCC cannot emit it")
+                config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+                base = pe.OPTIONAL_HEADER.ImageBase
+
+                def section(va):
+                    [found] = [s for s in pe.sections if s.contains_rva(va - base)]
+                    return found
+
+                # Control-flow guard: declared; the code instrumented and a
+                # table of valid targets; the check (and on x64 the dispatch)
+                # pointer where only the loader may change it, at a function.
+                self.assertTrue(characteristics & GUARD_CF)
+                guard = CF_INSTRUMENTED | CF_FUNCTION_TABLE_PRESENT
+                self.assertEqual(config.GuardFlags & guard, guard, hex(config.GuardFlags))
+                self.assertGreater(config.GuardCFFunctionCount, 0)
+                self.assertTrue(section(config.GuardCFFunctionTable))
+                pointers = [config.GuardCFCheckFunctionPointer]
+                pointers += [config.GuardCFDispatchFunctionPointer] if rig.ARCH == "x64" else []
+                for pointer in pointers:
+                    self.assertFalse(section(pointer).Characteristics & WRITABLE)
+                    target = int.from_bytes(pe.get_data(pointer - base, 8 if rig.ARCH == "x64" else 4),
+                                            "little")
+                    self.assertTrue(section(target).Characteristics & EXECUTABLE)
+                # Only data is writable, never code: the import address table,
+                # the C runtime's initializer tables, the guard's pointers and
+                # the resources are read-only once loaded. No DWARF unwind
+                # tables: nothing unwinds with them.
+                names = {s.Name.rstrip(b"\0").decode(): s.Characteristics for s in pe.sections}
+                self.assertEqual(sorted(n for n, c in names.items() if c & WRITABLE), [".data", ".tls"])
+                self.assertEqual([n for n, c in names.items() if c & WRITABLE and c & EXECUTABLE], [])
+                for directory in (IAT, RESOURCES):
+                    rva = pe.OPTIONAL_HEADER.DATA_DIRECTORY[directory].VirtualAddress
+                    self.assertFalse(section(base + rva).Characteristics & WRITABLE, directory)
+                self.assertNotIn(".eh_fram", names)
                 code = subprocess.run([OBJDUMP[rig.ARCH], "-d", "--no-show-raw-insn",
                                        str(rig.DIST / f"{name}.exe")], check=True,
                                       capture_output=True, text=True).stdout.splitlines()
@@ -205,11 +248,8 @@ class ProgramFiles(unittest.TestCase):
                 # the code there (x64 code reaches it through a pointer of
                 # its own); more than the frame's own reads where functions
                 # hold buffers.
-                config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
-                cookie = config.SecurityCookie - pe.OPTIONAL_HEADER.ImageBase
-                [section] = [s for s in pe.sections if s.contains_rva(cookie)]
-                self.assertEqual(section.Characteristics & 0xC0000040, 0xC0000040,
-                                 "the cookie is not in writable initialized data")
+                self.assertEqual(section(config.SecurityCookie).Characteristics & 0xC0000040,
+                                 0xC0000040, "the cookie is not in writable initialized data")
                 size = SECURITY_COOKIE[rig.ARCH][1]
                 places = {config.SecurityCookie} | {
                     pe.OPTIONAL_HEADER.ImageBase + s.VirtualAddress + at

@@ -74,8 +74,8 @@ def _log(variable):
             log.release()  # a held stand-in does not outlive its case
 
 
-def overrun_log():
-    return _log("OVERRUN_STANDIN")
+def attacks_log():
+    return _log("ATTACKS")
 
 
 def dial_log():

@@ -15,7 +15,7 @@ static const char kEntry[] = "Conexion a Zel Servicios IP";
 
 // From the rasman.dll stand-in: imported as the platform's library imports
 // rasman.dll, so that the loader looks for it.
-void WINAPI RasmanStandIn(void);
+void RasmanStandIn(void);
 
 // REN_AllUsers or REN_User for the phonebook the test named; -1 for none.
 static int Phonebook(void) {

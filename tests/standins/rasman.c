@@ -19,4 +19,4 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 // What the Remote Access stand-in imports, so that loading it loads this.
-void WINAPI RasmanStandIn(void) {}
+void RasmanStandIn(void) {}
