@@ -15,7 +15,9 @@
 # is tried three times, half a minute apart, and the install goes ahead
 # without it; where the install then fails, two lines say which index and
 # what to do. apt leaves nothing half-done, and an install that was cut off
-# is finished first on the next run.
+# is finished first on the next run: a package counts as installed only when
+# dpkg says so ("ii"), not when it is half-configured, only unpacked, or
+# removed with its settings kept.
 set -euo pipefail
 
 packages=(cmake make clang-19 lld-19 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
@@ -28,7 +30,10 @@ unfetched=""  # the indexes the last apt-get update could not fetch
 updated=""
 
 missing_of() {
-  for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done
+  local p
+  for p in "$@"; do
+    [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" = "ii " ] || echo "$p"
+  done
 }
 needs_root() {
   echo "Missing: $*" >&2
@@ -60,16 +65,12 @@ apt_update() {
   echo "apt-get update still cannot fetch the index $unfetched; installing without it" >&2
 }
 
-# apt-get install, finishing first what an earlier run left unconfigured.
-# Where an index is missing, the versions of the other architecture may not
-# match it: then the release's own suite, whose indexes all came, is tried.
+# apt-get install. Where an index is missing, the versions of the other
+# architecture may not match it: then the release's own suite, whose indexes
+# all came, is tried.
 apt_install() {
   local output
   apt_update
-  if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
-    echo "Finishing an install that was cut off (dpkg --configure -a)"
-    dpkg --configure -a >/dev/null
-  fi
   echo "Installing: $*"
   output=$(DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" 2>&1 >/dev/null) && return 0
   if [ -n "$unfetched" ]; then
@@ -84,6 +85,12 @@ apt_install() {
   return 1
 }
 
+# What an earlier install left half-done is finished first; what it cannot
+# finish counts as missing below, and is installed again.
+if [ "$(id -u)" -eq 0 ] && [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+  echo "Finishing an install that was cut off (dpkg --configure -a)"
+  dpkg --configure -a >/dev/null 2>&1 || true
+fi
 mapfile -t missing < <(missing_of "${packages[@]}")
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   [ "$(id -u)" -eq 0 ] || needs_root "${missing[@]:-the i386 architecture}"
@@ -108,7 +115,7 @@ fi
 
 # The x86 tests' guest, only where 32-bit programs cannot run here. Without
 # it they are skipped, and the tests say so: not a reason to stop.
-/usr/lib/wine/wine --version >/dev/null 2>&1 && exit 0
+[ "${BRANNOSTEL_NO32:-}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1 && exit 0
 mapfile -t missing < <(missing_of "${guest_packages[@]}")
 [ ${#missing[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,8 +1,9 @@
 """install-deps.sh against a package mirror as it may be found: healthy, or
 in the middle of a sync (one index of the wrong size), with the install then
 working, working only from the release's own suite, or failing; and after
-an install that was cut off. apt-get and dpkg are stand-ins
-(tests/helpers/apt-standin.sh): nothing is installed."""
+an install that was cut off, which left a package half-done. apt-get, dpkg
+and dpkg-query are stand-ins (tests/helpers/apt-standin.sh): nothing is
+installed."""
 import os
 import subprocess
 import unittest
@@ -16,36 +17,46 @@ RETRIED = (UPDATES + ["sleep 30"]) * 2 + UPDATES
 INSTALL = "apt-get install -y -qq cmake"
 SUITE = f"apt-get install -y -qq -t {rig.SUITE} cmake"
 
+CUT_OFF = "Finishing an install that was cut off (dpkg --configure -a)"
+
 CASES = [
-    # (case, update, install, dpkg --audit, exit status, lines shown, apt and
-    # dpkg calls that change something, in order)
-    ("healthy mirror", "ok", "ok", "", 0, ["Installing: cmake"], UPDATES + [INSTALL]),
-    ("mid-sync, the install works", "fail", "ok", "", 0,
+    # (case, update, install, dpkg's state of cmake (None: unknown), dpkg
+    # --audit, exit status, lines shown, apt and dpkg calls that change
+    # something, in order)
+    ("healthy mirror", "ok", "ok", None, "", 0, ["Installing: cmake"], UPDATES + [INSTALL]),
+    ("mid-sync, the install works", "fail", "ok", None, "", 0,
      [MIRROR_SYNC, "apt-get update still cannot fetch the index "
       "bookworm-security/main/binary-i386; installing without it", "Installing: cmake"],
      RETRIED + [INSTALL]),
-    ("mid-sync, only the release's suite installs", "fail", "suite-only", "", 0,
+    ("mid-sync, only the release's suite installs", "fail", "suite-only", None, "", 0,
      [f"Installing them from {rig.SUITE} alone, as the index bookworm-security/main/binary-i386 "
       "is missing"], RETRIED + [INSTALL, SUITE]),
-    ("mid-sync, the install fails", "fail", "fail", "", 1,
+    ("mid-sync, the install fails", "fail", "fail", None, "", 1,
      ["Could not install cmake: the index bookworm-security/main/binary-i386 did not download; "
       "the mirror is probably in the middle of a sync.",
       "Nothing is left half-done: run ./install-deps.sh again later (./build.sh and ./test.sh run "
       "it too)."], RETRIED + [INSTALL, SUITE]),
-    ("healthy mirror, the install fails", "ok", "fail", "", 1,
+    ("healthy mirror, the install fails", "ok", "fail", None, "", 1,
      ["Could not install cmake: E: Unable to correct problems, you have held broken packages."],
      UPDATES + [INSTALL]),
-    ("an install that was cut off", "ok", "ok", "The following packages are only half configured",
-     0, ["Finishing an install that was cut off (dpkg --configure -a)", "Installing: cmake"],
-     UPDATES + ["dpkg --configure -a", INSTALL]),
+    # dpkg knows a package it has not installed: only "ii" counts. What
+    # dpkg --audit reports is finished first, and installed again if it
+    # still is not.
+    ("a package half-configured", "ok", "ok", "iF", "The following packages are only half "
+     "configured", 0, [CUT_OFF, "Installing: cmake"], ["dpkg --configure -a"] + UPDATES + [INSTALL]),
+    ("a package only unpacked", "ok", "ok", "iU", "The following packages have been unpacked but "
+     "not yet configured", 0, [CUT_OFF, "Installing: cmake"],
+     ["dpkg --configure -a"] + UPDATES + [INSTALL]),
+    ("a package removed, its settings kept", "ok", "ok", "rc", "", 0, ["Installing: cmake"],
+     UPDATES + [INSTALL]),
 ]
 
 
 class Mirror(unittest.TestCase):
     def test_install(self):
-        for case, update, install, audit, status, lines, calls in CASES:
+        for case, update, install, state, audit, status, lines, calls in CASES:
             with self.subTest(case), rig.scratch() as folder:
-                for name in ("apt-get", "dpkg", "id", "sleep"):
+                for name in ("apt-get", "dpkg", "dpkg-query", "id", "sleep"):
                     (folder / name).symlink_to(rig.SOURCE / "tests" / "helpers" / "apt-standin.sh")
                 log = folder / "calls.log"
                 run = subprocess.run(["./install-deps.sh"], cwd=rig.SOURCE, capture_output=True,
@@ -53,7 +64,9 @@ class Mirror(unittest.TestCase):
                                          **os.environ, "PATH": f"{folder}:{os.environ['PATH']}",
                                          "STANDIN_LOG": str(log), "STANDIN_UPDATE": update,
                                          "STANDIN_INSTALL": install, "STANDIN_AUDIT": audit,
-                                         "STANDIN_MISSING": "cmake qemu-system-x86 debootstrap"})
+                                         "STANDIN_STATES": f"cmake={state}" if state else "",
+                                         "STANDIN_MISSING": ("" if state else "cmake ") +
+                                         "qemu-system-x86 debootstrap"})
                 shown = (run.stdout + run.stderr).splitlines()
                 self.assertEqual(run.returncode, status, shown)
                 for line in lines:

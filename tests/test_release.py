@@ -1,7 +1,8 @@
 """What a release needs beyond working programs: the same bytes from every
-clean build, the next version from the procedure that sets it, and
-signatures that verify without disturbing the programs, and with a
-timestamp, still verify once the certificate has expired."""
+clean build, the next version from the procedure that sets it, signatures
+that verify without disturbing the programs, and with a timestamp, still
+verify once the certificate has expired; and ./build.sh, as a newcomer
+first runs it, leaving every shipped file in dist/."""
 import hashlib
 import os
 import pathlib
@@ -120,6 +121,37 @@ class Builds(unittest.TestCase):
             env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(dist), "BRANNOSTEL_VERSION": next_version,
                  "BRANNOSTEL_BUILD": str(self.checkout / "build")})
         self.assertEqual(checks.returncode, 0, checks.stderr)
+
+
+class BuildScript(unittest.TestCase):
+    """./build.sh on a fresh copy of the checkout."""
+    CASES = [
+        # (case, environment, lines it shows)
+        # No guest is built for the demonstration: that takes minutes.
+        ("a machine that cannot run 32-bit programs, no x86 test guest built",
+         {"BRANNOSTEL_NO32": "1"},
+         ["x86 programs: this machine cannot run 32-bit programs; ./test.sh shows them at work in "
+          "the emulated x86 test guest, which it builds once",
+          "Running the x64 programs in the Wine prefix"]),
+    ]
+
+    def test_build_script(self):
+        for case, env, lines in self.CASES:
+            with self.subTest(case), rig.scratch() as folder:
+                checkout = copy(folder / "checkout", history=True)
+                # The environment of a newcomer's shell: none of the tests'.
+                clean = {k: v for k, v in os.environ.items() if not k.startswith("BRANNOSTEL_")}
+                run = subprocess.run(["./build.sh"], cwd=checkout, capture_output=True, text=True,
+                                     env={**clean, **env, "BRANNOSTEL_GUEST_CACHE": str(folder)})
+                self.assertEqual(run.returncode, 0, run.stdout[-4000:] + run.stderr[-4000:])
+                shown = run.stdout.splitlines()
+                for line in lines:
+                    self.assertTrue(any(s.startswith(line) for s in shown), f"{line!r} not in\n"
+                                    + run.stdout[-4000:])
+                self.assertEqual(sorted(files(checkout / "dist")), sorted(
+                    [f"{arch}/{p}" for arch in ("x86", "x64") for p in PROGRAMS]
+                    + [rig.package(arch).name for arch in ("x86", "x64")] + ["SHA256SUMS"]))
+                self.assertFalse((checkout / "build" / "guest").exists(), "a guest was started")
 
 
 class Signing(unittest.TestCase):

@@ -1,11 +1,12 @@
 #!/bin/sh
-# Test-only stand-in for apt-get, dpkg, id and sleep, linked under those
-# names first on PATH: install-deps.sh meets a package mirror as the test
-# row describes it, and nothing is installed. Each call is appended to
+# Test-only stand-in for apt-get, dpkg, dpkg-query, id and sleep, linked
+# under those names first on PATH: install-deps.sh meets a package mirror as
+# the test row describes it, and nothing is installed. Each call is appended to
 # $STANDIN_LOG. The row, in the environment:
 #   STANDIN_UPDATE   ok, or fail: the i386 security index has the wrong size
 #   STANDIN_INSTALL  ok, fail, or suite-only (only with -t SUITE)
-#   STANDIN_MISSING  the packages dpkg -s does not know
+#   STANDIN_MISSING  the packages dpkg does not know
+#   STANDIN_STATES   PACKAGE=STATE... : dpkg's state of those (others: ii)
 #   STANDIN_AUDIT    what dpkg --audit says (an install that was cut off)
 echo "${0##*/} $*" >>"$STANDIN_LOG"
 case "${0##*/} $*" in
@@ -20,9 +21,11 @@ case "${0##*/} $*" in
     esac
     echo "E: Unable to correct problems, you have held broken packages." >&2
     exit 100 ;;
-  "dpkg -s "*)
-    for missing in $STANDIN_MISSING; do [ "$2" = "$missing" ] && exit 1; done
-    exit 0 ;;
+  "dpkg-query -W "*)
+    for missing in $STANDIN_MISSING; do [ "$3" = "$missing" ] && exit 1; done
+    state=ii
+    for entry in $STANDIN_STATES; do [ "${entry%%=*}" = "$3" ] && state=${entry#*=}; done
+    printf '%s ' "$state" ;;
   "dpkg --print-foreign-architectures") echo i386 ;;
   "dpkg --audit") echo "$STANDIN_AUDIT" ;;
   "id -u") echo 0 ;;

@@ -2,12 +2,15 @@
 the demonstration and the benchmark: here, under this machine's Wine
 (/usr/lib/wine/wine for x86, wine64 for x64); in the emulated x86 test guest
 (guest/) where this machine cannot run 32-bit programs; or nowhere, with the
-reason. BRANNOSTEL_TEST_ARCHS (x86, x64 or x86,x64) narrows the choice.
-Inside the guest nothing is skipped: the host sent the work there to run.
+reason. BRANNOSTEL_TEST_ARCHS (x86, x64 or x86,x64) narrows the choice;
+BRANNOSTEL_NO32=1 makes a machine that runs 32-bit programs take the guest
+path, as one that cannot would. Inside the guest nothing is skipped: the
+host sent the work there to run.
 
 `python3 -m rig.places` (from tests/) prints one line per architecture and
 builds the guest where it is needed and missing.
 """
+import errno
 import functools
 import os
 import shutil
@@ -33,6 +36,8 @@ def place(arch):
     if text and arch not in {name.strip() for name in text.split(",")}:
         return "skip", "BRANNOSTEL_TEST_ARCHS leaves it out"
     try:
+        if arch == "x86" and os.environ.get("BRANNOSTEL_NO32") == "1" and not guest.INSIDE:
+            raise OSError(errno.ENOEXEC, "Exec format error, as BRANNOSTEL_NO32 says")
         subprocess.run([LOADERS[arch], "--version"], check=True, capture_output=True, timeout=60)
         return "here", None
     except FileNotFoundError:
@@ -55,6 +60,11 @@ def where(needs):
             if found == kind:
                 return found, why and f"{arch} behaviour: {why}"
     return "here", None
+
+
+def guest_built():
+    """Whether the x86 test guest is built and cached on this machine."""
+    return (guest.image() / "disk.img").exists()
 
 
 def enter(needs, argv, timeout=3600):
