@@ -191,8 +191,8 @@ void Report::Write(const wchar_t* text) {
 
 namespace {
 
-// The session the process runs in, where Windows can tell: the call came
-// with XP, so it is looked up, not imported.
+// The session the process runs in, where Windows can tell. Looked up, not
+// imported: Microsoft documents the call from Vista on, though XP has it.
 DWORD Session() {
   using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
   const auto processIdToSessionId =
