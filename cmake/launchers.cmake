@@ -39,9 +39,10 @@ function(add_program name subsystem)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
   # lld points the image at the load configuration; load_config.py then
   # gives x86 the directory size XP requires, and the header its checksum.
-  # A changed step links the program again, so that the step runs again.
+  # A changed step links the program again, so that the step runs again;
+  # so do new copies of the x86 runtime (runtime_x86.cmake).
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
-               ${PROJECT_SOURCE_DIR}/frame/load_config.py)
+               ${PROJECT_SOURCE_DIR}/frame/load_config.py ${runtime_copies})
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
             $<TARGET_FILE:${name}>

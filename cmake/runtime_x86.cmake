@@ -6,7 +6,6 @@
 # tables with an unwinder. The copies are made when CMake configures, and
 # again when the system's files change.
 set(runtime_dir ${PROJECT_BINARY_DIR}/runtime)
-file(MAKE_DIRECTORY ${runtime_dir})
 set(runtime_files)
 foreach(file crt2.o libmingw32.a libmingwex.a libmsvcrt.a libgcc.a libgcc_eh.a libstdc++.a)
   execute_process(COMMAND ${CMAKE_C_COMPILER} --target=${MINGW_TRIPLE} -print-file-name=${file}
@@ -24,6 +23,8 @@ if(failed)
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${runtime_files}
              ${CMAKE_CURRENT_LIST_DIR}/runtime_x86.py)
+# What add_program links the programs again for when it is made again.
+file(GLOB runtime_copies ${runtime_dir}/*)
 # Programs (the test stand-ins' DLLs keep theirs) take our copies first:
 # crt2.o by hand, as -nostartfiles leaves out all three start files, and
 # msvcrt's static code ahead of its import library.

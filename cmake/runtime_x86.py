@@ -7,10 +7,15 @@ the import tables by the path of the library each import comes from, so
 imports taken from a copy in the build tree would make the programs' bytes
 depend on where the tree is.
 
+A copy that comes out as it was is left as it was, so that the programs
+are not linked again for nothing; a file of an earlier layout goes.
+
 Usage: runtime_x86.py TRIPLE OUTPUT_DIR FILE...
 """
+import filecmp
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -23,6 +28,20 @@ def tool(triple, name, *args, cwd=None):
 
 def main(triple, output, *files):
     output = pathlib.Path(output)
+    output.mkdir(parents=True, exist_ok=True)
+    with tempfile.TemporaryDirectory() as made:
+        make(triple, pathlib.Path(made), files)
+        names = {p.name for p in pathlib.Path(made).iterdir()}
+        for old in output.iterdir():
+            if old.name not in names:
+                old.unlink()
+        for name in names:
+            if not (output / name).exists() or not filecmp.cmp(pathlib.Path(made) / name,
+                                                                output / name, shallow=False):
+                shutil.copyfile(pathlib.Path(made) / name, output / name)
+
+
+def make(triple, output, files):
     for file in map(pathlib.Path, files):
         if file.name != "libmsvcrt.a":
             tool(triple, "objcopy", "--remove-section=.eh_frame", file, output / file.name)
@@ -39,9 +58,7 @@ def main(triple, output, *files):
             tool(triple, "ar", "x", file, *static, cwd=folder)
             for member in static:
                 tool(triple, "objcopy", "--remove-section=.eh_frame", member, cwd=folder)
-            archive = output / "libmsvcrt_static.a"
-            archive.unlink(missing_ok=True)
-            tool(triple, "ar", "rcD", archive, *static, cwd=folder)
+            tool(triple, "ar", "rcD", output / "libmsvcrt_static.a", *static, cwd=folder)
 
 
 if __name__ == "__main__":
