@@ -102,14 +102,12 @@ void Unquote(const char* text, char (&file)[MAX_PATH]) {
 }
 
 // On 64-bit Windows a 32-bit program reads the 32-bit view of the machine's
-// registry. IsWow64Process came with XP SP2: looked up, not imported.
+// registry. IsWow64Process came with XP SP2.
 [[nodiscard]] bool Is32BitOn64BitWindows() {
 #ifdef _WIN64
   return false;
 #else
-  using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-  const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+  const auto isWow64Process = Kernel32Function<BOOL(WINAPI*)(HANDLE, PBOOL)>("IsWow64Process");
   BOOL wow64 = FALSE;
   return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) != FALSE &&
          wow64 != FALSE;

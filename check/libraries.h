@@ -11,6 +11,15 @@ struct SystemPath {
   char path[MAX_PATH] = "";
 };
 
+// A function that not every supported Windows documents, as type Function:
+// looked up, not imported, so that the check starts wherever it is missing
+// (then null).
+template <typename Function>
+[[nodiscard]] Function Kernel32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
 // Owns a library the check loaded itself, or nothing; freed when its owner
 // goes.
 class LoadedLibrary {

@@ -191,13 +191,11 @@ void Report::Write(const wchar_t* text) {
 
 namespace {
 
-// The session the process runs in, where Windows can tell. Looked up, not
-// imported: Microsoft documents the call from Vista on, though XP has it.
+// The session the process runs in, where Windows can tell. Microsoft
+// documents the call from Vista on, though XP has it.
 DWORD Session() {
-  using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
   const auto processIdToSessionId =
-      reinterpret_cast<ProcessIdToSessionIdFunction>(reinterpret_cast<void (*)()>(
-          GetProcAddress(GetModuleHandleA("kernel32.dll"), "ProcessIdToSessionId")));
+      Kernel32Function<BOOL(WINAPI*)(DWORD, DWORD*)>("ProcessIdToSessionId");
   DWORD session = kNoSession;
   if (processIdToSessionId == nullptr ||
       processIdToSessionId(GetCurrentProcessId(), &session) == FALSE) {

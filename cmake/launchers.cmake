@@ -35,7 +35,7 @@ function(add_program name subsystem)
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
   add_identity(${name} ${name})
-  target_link_libraries(${name} PRIVATE load_config stack_cookie ${opt_GUARD} ${runtime_link})
+  target_link_libraries(${name} PRIVATE load_config stack_cookie ${opt_GUARD})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
   # lld points the image at the load configuration; load_config.py then
   # gives x86 the directory size XP requires, and the header its checksum.

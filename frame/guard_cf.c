@@ -8,7 +8,7 @@
  * it does not, they stay as set here: no check, as on any Windows without
  * the guard. Our own code is instrumented; the static runtime, compiled
  * without the guard, counts as having every function a valid target. */
-#include "guard_cf.h"
+#include "load_config.h"
 
 /* Both keep every register: the check returns, the dispatch goes on to the
  * target. */

@@ -23,50 +23,9 @@
 #include <stdint.h>
 #include <windows.h>
 
-#include "guard_cf.h"
+#include "load_config.h"
 
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
-
-#ifdef _WIN64
-typedef uint64_t Pointer;
-#else
-typedef uint32_t Pointer;
-#endif
-
-struct LoadConfig {
-  uint32_t Size;
-  uint32_t TimeDateStamp;
-  uint16_t MajorVersion;
-  uint16_t MinorVersion;
-  uint32_t GlobalFlagsClear;
-  uint32_t GlobalFlagsSet;
-  uint32_t CriticalSectionDefaultTimeout;
-  Pointer DeCommitFreeBlockThreshold;
-  Pointer DeCommitTotalFreeThreshold;
-  Pointer LockPrefixTable;
-  Pointer MaximumAllocationSize;
-  Pointer VirtualMemoryThreshold;
-#ifdef _WIN64
-  Pointer ProcessAffinityMask;
-  uint32_t ProcessHeapFlags;
-#else
-  uint32_t ProcessHeapFlags;
-  Pointer ProcessAffinityMask;
-#endif
-  uint16_t CSDVersion;
-  uint16_t DependentLoadFlags;
-  Pointer EditList;
-  uintptr_t* SecurityCookie;
-  Pointer SEHandlerTable;
-  Pointer SEHandlerCount;
-  const GuardFunction* GuardCFCheckFunctionPointer;
-  const GuardFunction* GuardCFDispatchFunctionPointer;
-  const void* GuardCFFunctionTable;
-  uintptr_t GuardCFFunctionCount;
-  /* 32 bits, the x64 structure's padding above them: the value comes from a
-   * symbol's address, which only a pointer-sized field can take. */
-  uintptr_t GuardFlags;
-};
 
 /* The size up to the last field's 32 bits. */
 #define LOAD_CONFIG_SIZE (offsetof(struct LoadConfig, GuardFlags) + sizeof(uint32_t))

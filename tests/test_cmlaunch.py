@@ -1,11 +1,10 @@
 """brannostelwin under Wine: which registry keys it reads, in which order,
 and what it starts through the shell."""
-import collections
 import re
 import unittest
 
 import rig
-from rig import registry, standins, tracing, wine
+from rig import TodoWine, registry, standins, tracing, wine
 from rig.registry import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
 
 ENTRY = rig.ENTRY_NAME.decode()
@@ -49,10 +48,6 @@ CM_ON_PATH = "C:\\windows\\system32\\cmmgr32.exe"
 BLANKS = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"
 # Profiles that are there, as files in the prefix's drive C.
 PROFILE_FILES = [PROFILE, BLANKS]
-# Where Wine's shell is known to start something other than Windows' does, as
-# Wine's own conformance tests mark theirs: the test expects what Windows
-# does, and fails should Wine ever agree, so that the mark goes.
-TodoWine = collections.namedtuple("TodoWine", "windows wine evidence")
 
 SCENARIOS = [
     # (case, registry values, profile string handed over or None, the program
@@ -162,17 +157,14 @@ class RegistryScenarios(unittest.TestCase):
                 # status is 0 only where the launcher starts the Connection
                 # Manager on a profile that is there.
                 check_status, report, _ = standins.check()
-                todo = isinstance(started, TodoWine)
-                seen = started.wine if todo else started  # under Wine
+                seen = rig.under_wine(started)
                 if seen is None:
                     self.assertEqual(log.text(), "", "started anyway")
                 else:
-                    self.assertTrue(log.wait_for("start"), "nothing was started" + (
-                        f": Wine now does as Windows does, so drop the mark ({started.evidence})"
-                        if todo else ""))
+                    self.assertTrue(log.wait_for("start"), f"nothing was started {started}")
                     self.assertEqual(log.cm_starts(),
                                      [(standins.SW_SHOW, standins.cm_command(profile, seen))])
-                started = started.windows if todo else started
+                started = rig.on_windows(started)
                 handed = values[0][4].split(b"\0")[0].decode()  # the App Paths value, as text
                 verdict = ("brannostelwin would start nothing." if profile is None else
                            f"brannostelwin would start {handed} with the parameters {profile.decode()}")

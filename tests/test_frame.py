@@ -5,7 +5,7 @@ check, too, takes no options and writes nothing."""
 import unittest
 
 import rig
-from rig import registry, standins, wine
+from rig import TodoWine, registry, standins, wine
 
 
 def dial(args=(), **env):
@@ -115,22 +115,21 @@ class Mitigations(unittest.TestCase):
     test-only program on the frame built as the launchers are, its guard a
     strict check of the test's own (tests/helpers/attacks.cpp)."""
     DEFAULT = {"x86": 0xBB40E64E, "x64": 0x2B992DDFA232}[rig.ARCH]
-    # 32-bit Wine says the fail-fast interrupt is handled
-    # (PF_FASTFAIL_AVAILABLE) but its i386 signal handler knows only int
-    # 0x2d (dlls/ntdll/unix/signal_i386.c, handle_interrupt), so int 0x29
-    # is an access violation there; Windows 8 and later end the process
-    # with 0xC0000409, as 64-bit Wine does.
-    FASTFAIL_X86 = {"x86": 0xC0000005}
+    # 32-bit Wine says the fail-fast interrupt is handled, but it is an
+    # access violation there; Windows 8 and later, like 64-bit Wine, end the
+    # process with 0xC0000409.
+    OVERRUN = 0xC0000409 if rig.ARCH == "x64" else TodoWine(
+        0xC0000409, 0xC0000005, "PF_FASTFAIL_AVAILABLE, but Wine's i386 signal handler knows "
+        "only int 0x2d (dlls/ntdll/unix/signal_i386.c, handle_interrupt)")
     CASES = [
         # (case, what it does, whether its load configuration names the
-        # cookie for the loader, exit status on Windows, what it logs, the
-        # status where Wine differs, by architecture: todo_wine)
-        *[(f"run {n}", None, True, 0, "run", {}) for n in (1, 2, 3)],
-        ("a stack buffer overrun", "overrun", True, 0xC0000409, None, FASTFAIL_X86),
+        # cookie for the loader, exit status, what it logs)
+        *[(f"run {n}", None, True, 0, "run") for n in (1, 2, 3)],
+        ("a stack buffer overrun", "overrun", True, OVERRUN, None),
         # No loader sets the cookie: the frame's own fallback does.
-        *[(f"run {n}, the cookie left to the frame", None, False, 0, "run", {}) for n in (1, 2, 3)],
-        ("an indirect call", "call-start", True, 0, "call answer=42", {}),
-        ("an indirect call into a function's middle", "call-inside", True, 0xC0000409, None, {}),
+        *[(f"run {n}, the cookie left to the frame", None, False, 0, "run") for n in (1, 2, 3)],
+        ("an indirect call", "call-start", True, 0, "call answer=42"),
+        ("an indirect call into a function's middle", "call-inside", True, 0xC0000409, None),
     ]
 
     def test_mitigations(self):
@@ -138,16 +137,13 @@ class Mitigations(unittest.TestCase):
                     False: self.enterContext(rig.scratch()) / "attacks.exe"}
         unnamed_cookie(programs[True], programs[False])
         guards = {True: [], False: []}
-        for case, does, named, expected, logged, todo_wine in self.CASES:
+        for case, does, named, expected, logged in self.CASES:
             with self.subTest(case), standins.attacks_log() as log:
                 # Started with no console, as an agent would: nothing to show
                 # on, and nothing logged once the attack is found.
                 env = {**log.env, **({"ATTACKS_DO": does} if does else {})}
                 status, _ = wine.console("detached", [wine.windows_path(programs[named])], env)
-                if rig.ARCH in todo_wine:  # Wine's, until it does as Windows does
-                    self.assertNotEqual(hex(status), hex(expected), "Wine now agrees: drop the mark")
-                    expected = todo_wine[rig.ARCH]
-                self.assertEqual(hex(status), hex(expected), log.text())
+                self.assertEqual(hex(status), hex(rig.under_wine(expected)), f"{log.text()} {expected}")
                 lines = log.text().splitlines()
                 if logged == "run":
                     [(event, fields)] = log.events()
@@ -181,8 +177,9 @@ def unnamed_cookie(program, copy):
     for section in range(sections, sections + 40 * word(headers + 6, 2), 40):
         address, size, raw = word(section + 12), word(section + 16), word(section + 20)
         if address <= config < address + size:
-            cookie = raw + config - address + (88 if x64 else 60)
-            data[cookie:cookie + (8 if x64 else 4)] = bytes(8 if x64 else 4)
+            offset, size = rig.SECURITY_COOKIE
+            cookie = raw + config - address + offset
+            data[cookie:cookie + size] = bytes(size)
     copy.write_bytes(bytes(data))
 
 

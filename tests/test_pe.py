@@ -117,8 +117,6 @@ LOAD_CONFIG, IAT, RESOURCES = (pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_ENTRY_{n
                                for name in ("LOAD_CONFIG", "IAT", "RESOURCE"))
 # DependentLoadFlags: the program's imports from System32 only.
 DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
-# SecurityCookie: where the stack cookie is (its offset, its size).
-SECURITY_COOKIE = {"x86": (60, 4), "x64": (88, 8)}
 # The extended DLL characteristics each build declares: CET shadow-stack
 # compatible on x64, where Windows enforces it; nothing on x86.
 EX_DLL_CHARACTERISTICS = {"x86": None, "x64": 0x1}
@@ -189,7 +187,7 @@ class ProgramFiles(unittest.TestCase):
                 expected = bytearray(config[:4].ljust(sizes[1], b"\0"))
                 expected[offsets[rig.ARCH]:offsets[rig.ARCH] + 2] = flags.to_bytes(2, "little")
                 # test_mitigations looks at these.
-                for field in (slice(SECURITY_COOKIE[rig.ARCH][0], sum(SECURITY_COOKIE[rig.ARCH])),
+                for field in (slice(rig.SECURITY_COOKIE[0], sum(rig.SECURITY_COOKIE)),
                               GUARD_FIELDS[rig.ARCH]):
                     expected[field] = config[field]
                 self.assertEqual(config.hex(), expected.hex())
@@ -250,7 +248,7 @@ class ProgramFiles(unittest.TestCase):
                 # hold buffers.
                 self.assertEqual(section(config.SecurityCookie).Characteristics & 0xC0000040,
                                  0xC0000040, "the cookie is not in writable initialized data")
-                size = SECURITY_COOKIE[rig.ARCH][1]
+                size = rig.SECURITY_COOKIE[1]
                 places = {config.SecurityCookie} | {
                     pe.OPTIONAL_HEADER.ImageBase + s.VirtualAddress + at
                     for s in pe.sections if not s.Characteristics & 0x20000000  # not code

@@ -8,14 +8,7 @@
 #include <stdint.h>
 #include <windows.h>
 
-#include "guard_cf.h"
-
-/* Where the guard's fields lie in the load configuration. */
-#ifdef _WIN64
-enum { kTable = 128, kCount = 136, kFlags = 144 };
-#else
-enum { kTable = 80, kCount = 84, kFlags = 88 };
-#endif
+#include "load_config.h"
 
 static int Listed(uintptr_t target) {
   const BYTE* base = (const BYTE*)GetModuleHandleA(NULL);
@@ -24,14 +17,12 @@ static int Listed(uintptr_t target) {
   if (target < (uintptr_t)base || target - (uintptr_t)base >= nt->OptionalHeader.SizeOfImage) {
     return 1;
   }
-  const BYTE* config =
-      base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG].VirtualAddress;
-  const BYTE* table = *(const BYTE* const*)(config + kTable);
-  const uintptr_t count = *(const uintptr_t*)(config + kCount);
+  const struct LoadConfig* config = &_load_config_used;
+  const BYTE* table = config->GuardCFFunctionTable;
   /* Each entry a relative address, then as many bytes of flags as the top
    * four bits of GuardFlags say. */
-  const size_t stride = 4 + (*(const DWORD*)(config + kFlags) >> 28);
-  for (uintptr_t i = 0; i < count; ++i) {
+  const size_t stride = 4 + ((uint32_t)config->GuardFlags >> 28);
+  for (uintptr_t i = 0; i < config->GuardCFFunctionCount; ++i) {
     if ((uintptr_t)base + *(const DWORD*)(table + i * stride) == target) {
       return 1;
     }

@@ -10,6 +10,7 @@ BRANNOSTEL_ARCH (x86 or x64: the build under test; x64), BRANNOSTEL_DIST_ROOT
 CMakeLists.txt), BRANNOSTEL_PREFIX_NAME (the Wine prefix's folder;
 wineprefix), BRANNOSTEL_PREFIX_ARCH (the Windows the prefix is; ARCH).
 """
+import collections
 import contextlib
 import os
 import pathlib
@@ -33,6 +34,27 @@ PREFIX_ARCH = os.environ.get("BRANNOSTEL_PREFIX_ARCH", ARCH)
 # The shipped programs of this architecture.
 DIST = DIST_ROOT / ARCH
 XP, WIN, CHECK = (DIST / f"{name}.exe" for name in SHIPPED)
+
+
+# SecurityCookie in the load configuration: its offset and size.
+SECURITY_COOKIE = {"x86": (60, 4), "x64": (88, 8)}[ARCH]
+
+
+class TodoWine(collections.namedtuple("TodoWine", "windows wine evidence")):
+    """A table's expectation where Wine is known to do otherwise than
+    Windows, as Wine's own conformance tests mark theirs todo_wine: what
+    Windows does, what Wine does, and the evidence. Under Wine the test
+    expects Wine's, and fails, so that the mark goes, once Wine does as
+    Windows does."""
+
+
+def under_wine(expected):
+    """What a test sees under Wine of an expectation, marked or not."""
+    return expected.wine if isinstance(expected, TodoWine) else expected
+
+
+def on_windows(expected):
+    return expected.windows if isinstance(expected, TodoWine) else expected
 
 
 def package(arch=None, version=None, folder=None):
