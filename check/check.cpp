@@ -19,6 +19,7 @@
 #include "opened_key.h"
 #include "registry_lookups.h"
 #include "report.h"
+#include "start.h"
 
 namespace {
 
@@ -346,7 +347,8 @@ void ReportMapping(Report& report, const char* profile, HKEY hive) {
 
 }  // namespace
 
-int main() {
+// The check's logic, from the process start every program shares.
+int RunProgram() {
   // As the launchers do: no system message box for a missing or bad file.
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Report report;

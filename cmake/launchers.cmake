@@ -22,9 +22,11 @@ function(add_identity target program)
 endfunction()
 
 # add_program(NAME WIN32|CONSOLE [GUARD OBJECTS] SOURCES...): one shipped
-# program, with its identity resources, its load configuration, its stack
-# cookie and control-flow guard's pointers (GUARD: a test program's own in
-# place of the frame's guard_cf), written to DIST_DIR.
+# program, with its identity resources, the frame's process start (none of
+# the C runtime's start-up code), its load configuration, its stack cookie
+# and control-flow guard's pointers (GUARD: a test program's own in place of
+# the frame's guard_cf), written to DIST_DIR.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/maps)
 function(add_program name subsystem)
   cmake_parse_arguments(PARSE_ARGV 2 opt "" "GUARD" "")
   if(NOT opt_GUARD)
@@ -35,14 +37,17 @@ function(add_program name subsystem)
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
   add_identity(${name} ${name})
-  target_link_libraries(${name} PRIVATE load_config stack_cookie ${opt_GUARD})
+  target_link_libraries(${name} PRIVATE start load_config stack_cookie ${opt_GUARD})
+  # The link map names what lies at each address, for the tests that read
+  # the guard's table; it stays in the build tree.
+  target_link_options(${name} PRIVATE -nostartfiles -Wl,--entry,ProcessStart
+                      -Wl,-Map=${PROJECT_BINARY_DIR}/maps/${name}.map)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
   # lld points the image at the load configuration; load_config.py then
   # gives x86 the directory size XP requires, and the header its checksum.
-  # A changed step links the program again, so that the step runs again;
-  # so do new copies of the x86 runtime (runtime_x86.cmake).
+  # A changed step links the program again, so that the step runs again.
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
-               ${PROJECT_SOURCE_DIR}/frame/load_config.py ${runtime_copies})
+               ${PROJECT_SOURCE_DIR}/frame/load_config.py)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/frame/load_config.py
             $<TARGET_FILE:${name}>

@@ -6,11 +6,13 @@
  * configuration names it (SecurityCookie, load_config.c), so a loader that
  * knows the field replaces it with a per-process random value before any
  * code runs, as Windows' and Wine's loaders do for the platform's own
- * compiler's programs. Where the loader has left the default, the first of
- * the C runtime's initializers sets it from per-process entropy, as the
- * platform's own C runtime does, before any of our code runs. */
+ * compiler's programs. Where the loader has left the default, the process
+ * start (start.c) sets it from per-process entropy, as the platform's own C
+ * runtime does, before any function that checks it runs. */
 #include <stdint.h>
 #include <windows.h>
+
+#include "start.h"
 
 #ifdef _WIN64
 #define DEFAULT_COOKIE ((uintptr_t)0x00002B992DDFA232ULL)
@@ -39,9 +41,9 @@ __attribute__((noreturn)) void __stack_chk_fail(void) {
 }
 
 /* Not itself guarded: it changes the guard. */
-__attribute__((no_stack_protector)) static int InitCookie(void) {
+__attribute__((no_stack_protector)) void InitStackCookie(void) {
   if (__stack_chk_guard != DEFAULT_COOKIE) {
-    return 0; /* the loader has set it */
+    return; /* the loader has set it */
   }
   FILETIME now;
   LARGE_INTEGER counter;
@@ -55,9 +57,4 @@ __attribute__((no_stack_protector)) static int InitCookie(void) {
   cookie &= 0x0000FFFFFFFFFFFFULL;
 #endif
   __stack_chk_guard = cookie == DEFAULT_COOKIE || cookie == 0 ? DEFAULT_COOKIE + 1 : cookie;
-  return 0;
 }
-
-/* The C runtime runs the initializers in .CRT$XI* in name order before any
- * constructor and before main: this one first. */
-__attribute__((section(".CRT$XIB"), used)) static int (*const initCookie)(void) = InitCookie;

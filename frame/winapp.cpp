@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "start.h"
+
 namespace {
 
 // The process's application object, recorded by its constructor. Constant-
@@ -25,8 +27,10 @@ bool CWinApp::Launch() { return false; }
 // Writes nothing: no settings file, no registry value.
 int CWinApp::Finish() { return 0; }
 
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
-                   int /*show*/) {
+// The launchers' logic, after static initialisation has constructed the
+// application object (start.c). The command line and the show state are
+// the process's, and no launcher reads them.
+int RunProgram() {
   // Add ours to whatever flags the process was started with.
   const UINT inherited = SetErrorMode(0);
   SetErrorMode(inherited | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // The frame's application class. Each program derives exactly one class from
 // it and defines one global instance; the frame's entry finds that instance
 // through the record the constructor makes, never by name.
@@ -12,6 +14,12 @@ class CWinApp {
 
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
+  // The one application object is static, never made with new, so the
+  // deleting destructor that a virtual destructor brings never runs. It
+  // names the class's own operator delete, which has nothing to free, not
+  // the C++ library's, which would bring that library along.
+  static void* operator new(std::size_t) = delete;
+  static void operator delete(void* /*object*/) {}
 
   // The program's whole work, called once on the main thread. The answer is
   // whether to keep running in a message loop; no launcher asks for one, so

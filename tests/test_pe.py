@@ -58,43 +58,29 @@ PROGRAMS = {
 # (NT 5.2), with no restriction to later versions (-version=0x600+). A new
 # import fails test_imports_on_oldest_windows until it is added here with its
 # evidence.
-BOTH, X86, X64 = {"x86", "x64"}, {"x86"}, {"x64"}
 IMPORT_ALLOWLIST = [
-    # (DLL, functions, architectures, evidence)
-    ("KERNEL32.DLL", "DeleteCriticalSection EnterCriticalSection InitializeCriticalSection "
-     "LeaveCriticalSection GetLastError GetStartupInfoA GlobalAlloc GlobalFree SetErrorMode "
-     "SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery "
-     "FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA", BOTH,
-     "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
+    # (DLL, functions, evidence)
+    ("KERNEL32.DLL", "GetLastError GlobalAlloc GlobalFree SetErrorMode VirtualQuery FreeLibrary "
+     "GetModuleHandleA GetProcAddress", "docs: Windows 2000 / XP; ReactOS kernel32 exports"),
     ("KERNEL32.DLL", "FindResourceExW FormatMessageW GetConsoleMode GetConsoleOutputCP "
      "GetCurrentProcess GetFileAttributesA GetOEMCP GetStdHandle GetSystemDirectoryA "
      "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
      "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
      "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler "
-     "GetConsoleScreenBufferInfo GetVersion", BOTH,
-     "docs: Windows 2000"),
-    ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", BOTH, "docs: Windows XP"),
+     "GetConsoleScreenBufferInfo GetVersion", "docs: Windows 2000"),
+    ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
-     "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", BOTH,
-     "docs: Windows 2000"),
-    ("KERNEL32.DLL", "__C_specific_handler", X64,
-     "ReactOS kernel32 exports: -arch=x86_64, forwarded to ntdll"),
-    ("MSVCRT.DLL", "__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit "
-     "_initterm _onexit abort calloc exit fprintf free fwrite malloc memchr memcpy signal "
-     "strlen strncmp vfprintf _ultow strcat strchr strcmp wcslen memcmp wcscspn memset", BOTH,
+     "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
+    ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strlen wcscspn wcslen _ultow",
      "ReactOS msvcrt exports"),
-    ("MSVCRT.DLL", "__p__acmdln __p__commode __p__fmode _iob", X86,
-     "ReactOS msvcrt exports (the __p__ ones -arch=i386)"),
-    ("MSVCRT.DLL", "__iob_func _acmdln _commode _fmode", X64, "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
-     "OpenProcessToken", BOTH, "docs: Windows 2000"),
-    ("ADVAPI32.DLL", "IsWellKnownSid", BOTH, "docs: Windows XP"),
-    ("SHELL32.DLL", "ShellExecuteA", BOTH, "docs: Windows XP"),
-    ("RASDLG.DLL", "RasDialDlgA", BOTH, "docs: Windows 2000"),
+     "OpenProcessToken", "docs: Windows 2000"),
+    ("ADVAPI32.DLL", "IsWellKnownSid", "docs: Windows XP"),
+    ("SHELL32.DLL", "ShellExecuteA", "docs: Windows XP"),
+    ("RASDLG.DLL", "RasDialDlgA", "docs: Windows 2000"),
 ]
-ALLOWED = {(dll, function) for dll, functions, archs, _ in IMPORT_ALLOWLIST
-           if rig.ARCH in archs for function in functions.split()}
+ALLOWED = {(dll, function) for dll, functions, _ in IMPORT_ALLOWLIST for function in functions.split()}
 
 # Each architecture's machine, optional-header kind (PE32 or PE32+), oldest
 # Windows (XP, 5.1, on x86; XP x64 / Server 2003, 5.2, on x64), DLL
@@ -154,9 +140,73 @@ def resources(pe, kind):
     return found
 
 
+def link_map(name):
+    """What the program's link map says lies in its code: {chunk's start:
+    (its end, {the addresses of the symbols in it})}, all relative to the
+    image."""
+    chunks, section = {}, None
+    for line in (rig.BUILD / "maps" / f"{name}.map").read_text().splitlines()[1:]:
+        address, size, text = int(line[:8], 16), int(line[9:17], 16), line[24:]
+        if not text.startswith(" "):
+            section = text
+        elif section == ".text" and text[8] != " ":
+            start, chunks[address] = address, (address + size, set())
+        elif section == ".text":
+            chunks[start][1].add(address)
+    return chunks
+
+
+def guard_targets(pe, code):
+    """(the control-flow guard's valid targets, the code addresses Windows
+    may call that are not among them, with where each was found, and where
+    the guard's pointers point), all relative to the image. Windows may call
+    the entry point, every TLS callback, every code address stored in the
+    image (a base relocation into code) and, on x64, every code address
+    loaded with a RIP-relative lea. Exempt: the guard's pointer slots, which
+    Windows overwrites, and addresses inside a function, as the link map
+    shows them (a switch's jump table)."""
+    config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+    base, size = pe.OPTIONAL_HEADER.ImageBase, 8 if rig.ARCH == "x64" else 4
+    stride = 4 + (config.GuardFlags >> 28)
+    table = pe.get_data(config.GuardCFFunctionTable - base, stride * config.GuardCFFunctionCount)
+    valid = {int.from_bytes(table[at:at + 4], "little") for at in range(0, len(table), stride)}
+    slots = {config.GuardCFCheckFunctionPointer - base}
+    slots |= {config.GuardCFDispatchFunctionPointer - base} if rig.ARCH == "x64" else set()
+
+    def pointer(rva):
+        return int.from_bytes(pe.get_data(rva, size), "little") - base
+
+    called = {pe.OPTIONAL_HEADER.AddressOfEntryPoint: "the entry point"}
+    if hasattr(pe, "DIRECTORY_ENTRY_TLS"):
+        at = pe.DIRECTORY_ENTRY_TLS.struct.AddressOfCallBacks - base
+        while pointer(at) != -base:
+            called[pointer(at)], at = f"a TLS callback listed at {at:#x}", at + size
+    for block in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", []):
+        for entry in block.entries:
+            if entry.type in (3, 10) and entry.rva not in slots:  # HIGHLOW, DIR64
+                called.setdefault(pointer(entry.rva), f"stored at {entry.rva:#x}")
+    for line in code:
+        if m := re.search(r"^\s*([0-9a-f]+):\s+lea\s+\S*\(%rip\),.*# 0x([0-9a-f]+)", line):
+            called.setdefault(int(m[2], 16) - base, f"loaded at {int(m[1], 16) - base:#x}")
+    chunks = link_map(pe.name)
+    inside = {target for start, (end, symbols) in chunks.items() for target in called
+              if start < target < end and target not in symbols
+              and any(symbol < target for symbol in symbols)}
+    in_code = {target for target in called
+               if any(s.contains_rva(target) and s.Characteristics & EXECUTABLE for s in pe.sections)}
+    missing = {target: called[target] for target in in_code - valid - inside}
+    return valid, missing, {pointer(slot) for slot in slots}
+
+
+def disassembly(name):
+    return subprocess.run([OBJDUMP[rig.ARCH], "-d", "--no-show-raw-insn", str(rig.DIST / f"{name}.exe")],
+                          check=True, capture_output=True, text=True).stdout.splitlines()
+
+
 def load(name):
     """The program's PE image and its imports as {(DLL, function or ordinal)}."""
     pe = pefile.PE(str(rig.DIST / f"{name}.exe"))
+    pe.name = name
     imports = {(d.dll.decode().upper(), i.name.decode() if i.name else i.ordinal)
                for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports}
     return pe, imports
@@ -224,19 +274,18 @@ class ProgramFiles(unittest.TestCase):
                                             "little")
                     self.assertTrue(section(target).Characteristics & EXECUTABLE)
                 # Only data is writable, never code: the import address table,
-                # the C runtime's initializer tables, the guard's pointers and
-                # the resources are read-only once loaded. No DWARF unwind
-                # tables: nothing unwinds with them.
+                # the static initializers' list, the guard's pointers and the
+                # resources are read-only once loaded. No TLS section: nothing
+                # uses thread-local storage. No DWARF unwind tables: nothing
+                # unwinds with them.
                 names = {s.Name.rstrip(b"\0").decode(): s.Characteristics for s in pe.sections}
-                self.assertEqual(sorted(n for n, c in names.items() if c & WRITABLE), [".data", ".tls"])
+                self.assertEqual(sorted(n for n, c in names.items() if c & WRITABLE), [".data"])
                 self.assertEqual([n for n, c in names.items() if c & WRITABLE and c & EXECUTABLE], [])
                 for directory in (IAT, RESOURCES):
                     rva = pe.OPTIONAL_HEADER.DATA_DIRECTORY[directory].VirtualAddress
                     self.assertFalse(section(base + rva).Characteristics & WRITABLE, directory)
                 self.assertNotIn(".eh_fram", names)
-                code = subprocess.run([OBJDUMP[rig.ARCH], "-d", "--no-show-raw-insn",
-                                       str(rig.DIST / f"{name}.exe")], check=True,
-                                      capture_output=True, text=True).stdout.splitlines()
+                code = disassembly(name)
                 # x86: NO_SEH, true because no code touches the handler chain
                 # at fs:[0].
                 self.assertEqual(bool(characteristics & NO_SEH), rig.ARCH == "x86")
@@ -261,6 +310,22 @@ class ProgramFiles(unittest.TestCase):
                            for e in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
                 flags = EX_DLL_CHARACTERISTICS[rig.ARCH]
                 self.assertEqual(entries, [] if flags is None else [(20, flags)])
+
+    def test_guard_targets(self):
+        # Windows' own guarded code calls into the program too (the loader
+        # calls the entry point through the guard from Windows 10 on): each
+        # such address must be a valid target, or the process ends with
+        # 0xC0000409. The pointers' do-nothing functions must not be: the
+        # dispatch would let a call go anywhere. Every target starts a
+        # 16-byte slot of the guard's bitmap, which marks the whole slot.
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe, _ = load(name)
+                valid, missing, do_nothing = guard_targets(pe, disassembly(name))
+                self.assertEqual({hex(t): why for t, why in missing.items()}, {},
+                                 "called by Windows, not a valid target")
+                self.assertEqual(valid & do_nothing, set(), "a do-nothing guard function is a target")
+                self.assertEqual([hex(t) for t in sorted(valid) if t % 16], [], "unaligned targets")
 
     def test_imports(self):
         for name, (subsystem, required, foreign, may_write, *_) in PROGRAMS.items():

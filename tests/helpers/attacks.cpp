@@ -1,8 +1,10 @@
 // Test-only program on the launchers' frame, built as they are and never
 // shipped: their stack cookie and control-flow guard at work, the guard with
 // a strict check of the test's own (guard_strict.c), as Wine enforces none.
-// ATTACKS_DO says what it does:
-//   (unset)      log the stack cookie's value to the file ATTACKS_LOG names
+// It logs to the file ATTACKS_LOG names when its application object is
+// constructed, when Finish runs and when the object is destroyed, and in
+// Launch what ATTACKS_DO says it does:
+//   (unset)      log the stack cookie's value
 //   overrun      write past a stack buffer
 //   call-start   call a function through a pointer, and log its answer
 //   call-inside  the same, with the pointer one byte into the function
@@ -49,7 +51,15 @@ bool Does(const char* what) {
 
 class CAttacksApp final : public CWinApp {
  public:
-  CAttacksApp() : CWinApp(nullptr) {}
+  CAttacksApp() : CWinApp(nullptr) { AppendLine("ATTACKS_LOG", "construct"); }
+  ~CAttacksApp() override { AppendLine("ATTACKS_LOG", "destroy"); }
+  CAttacksApp(const CAttacksApp&) = delete;
+  CAttacksApp& operator=(const CAttacksApp&) = delete;
+
+  int Finish() override {
+    AppendLine("ATTACKS_LOG", "finish");
+    return CWinApp::Finish();
+  }
   bool Launch() override {
     char line[64];
     if (Does("call-start") || Does("call-inside")) {

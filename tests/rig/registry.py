@@ -24,7 +24,7 @@ def set_registry(values):
     steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
               for hive, key, name, kind, data in values]
     status = wine.run(rig.BUILD / "standins" / "regset.exe", steps)
-    assert status == 0, f"could not set up the registry: {values}"
+    assert status == 0, f"could not set up the registry (status {status:#x}): {values}"
 
 
 def profile_values(profile=b"C:\\zel.cmp"):
