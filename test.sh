@@ -13,7 +13,9 @@ cd "$(dirname "$0")"
 (cd tests && "$PYTHON" -m rig.places)
 # Whatever happens, leave no wineserver behind to keep anyone waiting. CTest
 # ends with this script even when it is killed outright, and the guest with
-# CTest, so no test run outlives it.
+# CTest, so no test run outlives it; a prefix's wineserver, which no kill of
+# this script reaches, ends by itself soon after its last program
+# (rig.wine.PERSIST_SECONDS).
 trap '(cd tests && "$PYTHON" -m rig.wine stop ../build/*/*prefix)' EXIT
 # Tests that share nothing run side by side, one per core: those that share
 # a Wine prefix or the prefix they are copied from say so (RESOURCE_LOCK).

@@ -1,12 +1,15 @@
 """What a release needs beyond working programs: the same bytes from every
 clean build, the next version from the procedure that sets it, signatures
 that verify without disturbing the programs, and with a timestamp, still
-verify once the certificate has expired; and ./build.sh, as a newcomer
-first runs it, leaving every shipped file in dist/."""
+verify once the certificate has expired; ./build.sh, as a newcomer first
+runs it, leaving every shipped file in dist/; and a test run killed
+outright leaving no Wine server behind."""
+import contextlib
 import hashlib
 import os
 import pathlib
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -15,7 +18,7 @@ import time
 import unittest
 
 import rig
-from rig import tsa
+from rig import tsa, wine
 
 ROOT = rig.SOURCE
 PROGRAMS = [f"{name}.exe" for name in rig.SHIPPED]
@@ -152,6 +155,65 @@ class BuildScript(unittest.TestCase):
                     [f"{arch}/{p}" for arch in ("x86", "x64") for p in PROGRAMS]
                     + [rig.package(arch).name for arch in ("x86", "x64")] + ["SHA256SUMS"]))
                 self.assertFalse((checkout / "build" / "guest").exists(), "a guest was started")
+
+
+class KilledRun(unittest.TestCase):
+    """A test run killed with its whole process group never reaches
+    wine.stop(): its prefix's wineserver ends by itself all the same."""
+    CASES = [
+        # (case, whether the run is inside a program when it is killed)
+        ("killed while a program runs", True),
+        ("killed with the prefix ready, before any program", False),
+    ]
+
+    def test_no_wineserver_left(self):
+        for case, in_program in self.CASES:
+            with self.subTest(case), rig.scratch() as log:
+                folder = wine.ROOT / "killedprefix"
+                self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+                self.addCleanup(wine.stop, folder)  # first, where the test failed
+                run = subprocess.Popen(
+                    [sys.executable, "-c", f"import test_release as t; t.run_until_killed({in_program})",
+                     log / "cm.log"], cwd=ROOT / "tests", stdout=subprocess.PIPE,
+                    env={**os.environ, "BRANNOSTEL_PREFIX_NAME": folder.name}, start_new_session=True)
+                try:
+                    run.stdout.readline()
+                    self.assertTrue(servers(folder), "no wineserver while the run runs")
+                finally:
+                    os.killpg(run.pid, signal.SIGKILL)
+                    run.wait()
+                    run.stdout.close()
+                limit = wine.PERSIST_SECONDS + 15
+                deadline = time.monotonic() + limit
+                while servers(folder) and time.monotonic() < deadline:
+                    time.sleep(1)
+                self.assertEqual(servers(folder), [], f"still there {limit} s on")
+
+
+def run_until_killed(in_program):
+    """A test's run in its prefix, waiting to be killed once it says so: inside
+    the Connection Manager stand-in, which logs to the file argv names, or
+    before any program."""
+    wine.ensure_prefix()
+    if in_program:
+        log = pathlib.Path(sys.argv[1])
+        wine.start(wine.system_folder() / "cmmgr32.exe",
+                   env={"CMMGR_STANDIN_LOG": wine.windows_path(log), "CMMGR_STANDIN_HOLD": "Z:\\none"})
+        while not log.exists():
+            time.sleep(0.1)
+    print(flush=True)
+    time.sleep(600)
+
+
+def servers(prefix):
+    """The process ids of the wineservers of a prefix."""
+    found = []
+    for proc in pathlib.Path("/proc").glob("[0-9]*"):
+        with contextlib.suppress(OSError):
+            if b"wineserver" in (proc / "cmdline").read_bytes().split(b"\0")[0] and \
+                    f"WINEPREFIX={prefix}\0".encode() in (proc / "environ").read_bytes():
+                found.append(int(proc.name))
+    return found
 
 
 class Signing(unittest.TestCase):

@@ -15,6 +15,7 @@ import subprocess
 import sys
 
 import rig
+from rig import places
 from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
 
 # Our stand-in dial dialog over Wine's builtin; no menu entries in the user's
@@ -23,6 +24,15 @@ from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
 OVERRIDES = "rasdlg=n;winemenubuilder.exe=d;mscoree=;mshtml="
 ROOT = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / rig.ARCH
         if "BRANNOSTEL_PREFIXES" in os.environ else rig.BUILD)
+# How long a prefix's wineserver stays once its last program has ended. One
+# server serves all of a test's runs: one started afresh for each would load
+# and save the whole registry every time (seconds each under emulation), and
+# a program started just as it was ending would die with it. The longest
+# gap between two runs of a test was 8 s in the emulated x86 guest, and a
+# busy host makes the guest two to three times slower: 30 s covers that.
+# Bounded, so that a run killed outright, which never reaches stop(), leaves
+# no server holding its prefix for long.
+PERSIST_SECONDS = 30
 
 
 def prefix():
@@ -52,9 +62,11 @@ def quiet(command, folder=None, check=True):
 
 def ensure_prefix():
     """Makes the prefix unless it is there, (re)installs the stand-ins into
-    it, and keeps its wineserver up until stop()."""
+    it, and keeps its wineserver up until stop() or PERSIST_SECONDS after
+    its last program."""
     folder = prefix()
-    if not (folder / "system.reg").exists():
+    fresh = not (folder / "system.reg").exists()
+    if fresh:
         pristine = ROOT.parent / f"pristine-{rig.PREFIX_ARCH}"
         if not (pristine / "system.reg").exists():
             shutil.rmtree(pristine, ignore_errors=True)
@@ -63,17 +75,12 @@ def ensure_prefix():
             quiet([WINESERVER, "-w"], pristine)  # everything saved
         shutil.rmtree(folder, ignore_errors=True)
         shutil.copytree(pristine, folder, symlinks=True)
+    persist()  # one wineserver for all the runs
+    if fresh:
         # What the relay trace shows when a test turns it on: the closing of
         # handles and the calls into the shell.
         quiet([loader(), "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
                "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
-        # Until the server reg started has gone, no persistent one can start.
-        quiet([WINESERVER, "-w"])
-    # One wineserver for all the runs until stop(). Started afresh for each,
-    # it would load and save the whole registry every time (seconds each
-    # under emulation), and a program started just as it was ending would
-    # die with it.
-    quiet([WINESERVER, "-p"], check=False)  # fails where one runs already
     standins = rig.BUILD / "standins"
     for library in ("rasdlg.dll", "rasapi32.dll", "rasman.dll"):
         shutil.copy2(standins / library, system_folder() / library)
@@ -104,12 +111,23 @@ def stop(folder=None):
     quiet([WINESERVER, "-k"], folder, check=False)
 
 
+def persist():
+    """Starts the prefix's wineserver where none runs, to stay
+    PERSIST_SECONDS after its last program. A server no program has used
+    yet has no last program and would never end, so a program that ends at
+    once uses it first (but in the guest, whose prefixes end with it)."""
+    started = subprocess.run([WINESERVER, f"-p{PERSIST_SECONDS}"], env=environment(),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    if started and not places.guest.INSIDE:
+        run(rig.BUILD / "standins" / "regset.exe")
+
+
 def restart():
     """Ends the prefix's wineserver and all it runs, once it has saved the
-    registry, and starts one that stays up until stop()."""
+    registry, and starts one afresh."""
     stop()
     quiet([WINESERVER, "-w"], check=False)
-    quiet([WINESERVER, "-p"], check=False)
+    persist()
 
 
 def windows_path(path):
