@@ -16,7 +16,9 @@
 # without it; where the install then fails, two lines say which index and
 # what to do. apt leaves nothing half-done, and an install that was cut off
 # is finished first on the next run: a package counts as installed only when
-# dpkg says so ("ii"), not when it is half-configured, only unpacked, or
+# dpkg's status says "installed", whether it is selected for install or held
+# (a held toolchain is how a reproducible build is kept) and for however
+# many architectures; not when it is half-configured, only unpacked, or
 # removed with its settings kept.
 set -euo pipefail
 
@@ -32,7 +34,7 @@ updated=""
 missing_of() {
   local p
   for p in "$@"; do
-    [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" = "ii " ] || echo "$p"
+    dpkg-query -W -f='${db:Status-Status}\n' "$p" 2>/dev/null | grep -qx installed || echo "$p"
   done
 }
 needs_root() {
@@ -89,7 +91,10 @@ apt_install() {
 # finish counts as missing below, and is installed again.
 if [ "$(id -u)" -eq 0 ] && [ -n "$(dpkg --audit 2>/dev/null)" ]; then
   echo "Finishing an install that was cut off (dpkg --configure -a)"
-  dpkg --configure -a >/dev/null 2>&1 || true
+  # apt's next complaint would not say why; dpkg's last line does.
+  if ! output=$(dpkg --configure -a 2>&1); then
+    echo "dpkg --configure -a failed: $(tail -n 1 <<<"$output")" >&2
+  fi
 fi
 mapfile -t missing < <(missing_of "${packages[@]}")
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

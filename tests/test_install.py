@@ -18,11 +18,13 @@ INSTALL = "apt-get install -y -qq cmake"
 SUITE = f"apt-get install -y -qq -t {rig.SUITE} cmake"
 
 CUT_OFF = "Finishing an install that was cut off (dpkg --configure -a)"
+CONFIGURE_ERROR = "dpkg: error processing package cmake (--configure): dependency problems"
+UNFINISHED = "a package half-configured that dpkg cannot finish"  # dpkg says CONFIGURE_ERROR
 
 CASES = [
-    # (case, update, install, dpkg's state of cmake (None: unknown), dpkg
-    # --audit, exit status, lines shown, apt and dpkg calls that change
-    # something, in order)
+    # (case, update, install, dpkg's state of cmake, one per architecture
+    # (None: unknown), dpkg --audit, exit status, lines shown, apt and dpkg
+    # calls that change something, in order)
     ("healthy mirror", "ok", "ok", None, "", 0, ["Installing: cmake"], UPDATES + [INSTALL]),
     ("mid-sync, the install works", "fail", "ok", None, "", 0,
      [MIRROR_SYNC, "apt-get update still cannot fetch the index "
@@ -49,6 +51,13 @@ CASES = [
      ["dpkg --configure -a"] + UPDATES + [INSTALL]),
     ("a package removed, its settings kept", "ok", "ok", "rc", "", 0, ["Installing: cmake"],
      UPDATES + [INSTALL]),
+    # Installed, however it is selected and for however many architectures.
+    ("a package held", "ok", "fail", "hi", "", 0, [], []),
+    ("a package installed for two architectures", "ok", "fail", "ii,ii", "", 0, [], []),
+    (UNFINISHED, "ok", "ok", "iF",
+     "The following packages are only half configured", 0,
+     [CUT_OFF, f"dpkg --configure -a failed: {CONFIGURE_ERROR}", "Installing: cmake"],
+     ["dpkg --configure -a"] + UPDATES + [INSTALL]),
 ]
 
 
@@ -64,6 +73,8 @@ class Mirror(unittest.TestCase):
                                          **os.environ, "PATH": f"{folder}:{os.environ['PATH']}",
                                          "STANDIN_LOG": str(log), "STANDIN_UPDATE": update,
                                          "STANDIN_INSTALL": install, "STANDIN_AUDIT": audit,
+                                         "STANDIN_CONFIGURE_ERROR":
+                                         CONFIGURE_ERROR if case == UNFINISHED else "",
                                          "STANDIN_STATES": f"cmake={state}" if state else "",
                                          "STANDIN_MISSING": ("" if state else "cmake ") +
                                          "qemu-system-x86 debootstrap"})

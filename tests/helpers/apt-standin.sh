@@ -6,8 +6,10 @@
 #   STANDIN_UPDATE   ok, or fail: the i386 security index has the wrong size
 #   STANDIN_INSTALL  ok, fail, or suite-only (only with -t SUITE)
 #   STANDIN_MISSING  the packages dpkg does not know
-#   STANDIN_STATES   PACKAGE=STATE... : dpkg's state of those (others: ii)
+#   STANDIN_STATES   PACKAGE=STATE[,STATE]... : dpkg's state of those, one per
+#                    architecture, as dpkg -l abbreviates it (others: ii)
 #   STANDIN_AUDIT    what dpkg --audit says (an install that was cut off)
+#   STANDIN_CONFIGURE_ERROR  dpkg --configure -a fails, saying this last
 echo "${0##*/} $*" >>"$STANDIN_LOG"
 case "${0##*/} $*" in
   "apt-get "*update*)
@@ -23,11 +25,20 @@ case "${0##*/} $*" in
     exit 100 ;;
   "dpkg-query -W "*)
     for missing in $STANDIN_MISSING; do [ "$3" = "$missing" ] && exit 1; done
-    state=ii
-    for entry in $STANDIN_STATES; do [ "${entry%%=*}" = "$3" ] && state=${entry#*=}; done
-    printf '%s ' "$state" ;;
+    states=ii
+    for entry in $STANDIN_STATES; do [ "${entry%%=*}" = "$3" ] && states=${entry#*=}; done
+    for state in $(echo "$states" | tr , ' '); do
+      case "$state" in
+        ?i) echo installed ;; ?F) echo half-configured ;; ?U) echo unpacked ;;
+        ?c) echo config-files ;; *) echo not-installed ;;
+      esac
+    done ;;
   "dpkg --print-foreign-architectures") echo i386 ;;
   "dpkg --audit") echo "$STANDIN_AUDIT" ;;
+  "dpkg --configure -a")
+    [ -z "$STANDIN_CONFIGURE_ERROR" ] && exit 0
+    echo "Setting up cmake ..." && echo "$STANDIN_CONFIGURE_ERROR" >&2
+    exit 1 ;;
   "id -u") echo 0 ;;
 esac
 exit 0
