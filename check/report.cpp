@@ -14,6 +14,13 @@ Text& Text::Append(const char* ansi) {
   return *this;
 }
 
+Text& Text::Replace(wchar_t from, wchar_t to) {
+  for (int i = 0; i < length_; ++i) {
+    text_[i] = text_[i] == from ? to : text_[i];
+  }
+  return *this;
+}
+
 Text& Text::Append(const wchar_t* text, size_t count) {
   const int last = static_cast<int>(sizeof text_ / sizeof *text_) - 1;
   for (; count > 0 && *text != L'\0' && length_ < last; --count) {
@@ -39,6 +46,10 @@ namespace {
 const LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 // Where a finding's text begins, after its status word.
 constexpr int kTextColumn = 11;
+// An insert's blanks (in a key, a path, the entry name) while a line is laid
+// out, so that no row ends inside one: a help desk copies them whole from
+// the console. Written as blanks.
+constexpr wchar_t kJoined = L'\x1F';
 
 // Message text from this program's string tables, in language, or in English
 // where that language's table lacks it. A table block holds 16 strings, each
@@ -91,14 +102,25 @@ Report::Report()
 }
 
 Text Report::Message(UINT message, Inserts inserts) const {
+  return Format(message, inserts, false);
+}
+
+Text Report::Format(UINT message, Inserts inserts, bool joined) const {
   // FormatMessage reads as many inserts as the text names: never fewer here.
-  DWORD_PTR arguments[3] = {reinterpret_cast<DWORD_PTR>(L""), reinterpret_cast<DWORD_PTR>(L""),
-                            reinterpret_cast<DWORD_PTR>(L"")};
+  Text copies[3] = {Text(L""), Text(L""), Text(L"")};
+  DWORD_PTR arguments[3] = {};
   int count = 0;
   for (const wchar_t* insert : inserts) {
     if (count < 3) {
-      arguments[count++] = reinterpret_cast<DWORD_PTR>(insert);
+      copies[count].Append(insert);
+      count++;
     }
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (joined) {
+      copies[i].Replace(L' ', kJoined);
+    }
+    arguments[i] = reinterpret_cast<DWORD_PTR>(copies[i].Get());
   }
   wchar_t formatted[1024];
   if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -115,7 +137,7 @@ void Report::Heading(UINT message, Inserts inserts) {
   if (started_) {
     Write(L"\r\n");
   }
-  WriteLine(Text(), Message(message, inserts).Get(), 0);
+  WriteLine(Text(), Format(message, inserts, true).Get(), 0);
 }
 
 void Report::Line(Status status, UINT message, Inserts inserts) {
@@ -125,11 +147,11 @@ void Report::Line(Status status, UINT message, Inserts inserts) {
   for (size_t width = wcslen(lead.Get()); width < size_t{kTextColumn}; ++width) {
     lead.Append(L" ");
   }
-  WriteLine(lead, Message(message, inserts).Get(), kTextColumn);
+  WriteLine(lead, Format(message, inserts, true).Get(), kTextColumn);
 }
 
 void Report::Fix(UINT message, Inserts inserts) {
-  WriteLine(Text(L"           -> "), Message(message, inserts).Get(), kTextColumn + 3);
+  WriteLine(Text(L"           -> "), Format(message, inserts, true).Get(), kTextColumn + 3);
 }
 
 void Report::WriteLine(const Text& lead, const wchar_t* text, int indent) {
@@ -138,39 +160,54 @@ void Report::WriteLine(const Text& lead, const wchar_t* text, int indent) {
   const int room = width_ - 1;
   Text row = lead;
   if (room <= indent) {  // redirected: one line, as it stands, for scripts
-    Write(row.Append(text).Append(L"\r\n").Get());
+    Write(row.Append(text).Append(L"\r\n"));
     return;
   }
   int column = static_cast<int>(wcslen(lead.Get()));
   int start = column;  // where the text begins on this row
   while (*text != L'\0') {
+    // A word: up to a blank, an insert's own blanks (kJoined) included.
     const int word = static_cast<int>(wcscspn(text, L" "));
     const int blank = column > start ? 1 : 0;
     if (column + blank + word <= room) {
       row.Append(blank != 0 ? L" " : L"").Append(text, static_cast<size_t>(word));
       column += blank + word;
       text += word;
-    } else if (column > start) {
-      // The word goes on a row of its own, under the text of the first.
-      Write(row.Append(L"\r\n").Get());
+    } else {
+      // The word goes on a row of its own, under the text of the first;
+      // one wider than that (a long key or path) on rows of its own from
+      // the first column, unbroken: the console wraps it without a line
+      // break, so that it is copied whole.
+      EndRow(row);
+      if (room - indent < word) {
+        row.Append(text, static_cast<size_t>(word));
+        // Where it fills its last row, the console has moved on already.
+        Write(row.Append(word % width_ != 0 ? L"\r\n" : L""));
+        text += word;
+      }
       row = Text();
       for (column = 0; column < indent; ++column) {
         row.Append(L" ");
       }
       start = column;
-      continue;
-    } else {
-      // Wider than a whole row (a long path): broken where the row ends.
-      const int part = room > column ? room - column : word;
-      row.Append(text, static_cast<size_t>(part));
-      column += part;
-      text += part;
     }
     while (*text == L' ') {
       ++text;
     }
   }
-  Write(row.Append(L"\r\n").Get());
+  EndRow(row);
+}
+
+void Report::EndRow(Text& row) {
+  if (wcsspn(row.Get(), L" ") < wcslen(row.Get())) {
+    Write(row.Append(L"\r\n"));
+  }
+  row = Text();
+}
+
+void Report::Write(Text& text) {
+  text.Replace(kJoined, L' ');
+  Write(text.Get());
 }
 
 void Report::Write(const wchar_t* text) {

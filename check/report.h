@@ -17,6 +17,7 @@ class Text {
   Text& Append(const char* ansi);
   // At most count characters of text.
   Text& Append(const wchar_t* text, size_t count = SIZE_MAX);
+  Text& Replace(wchar_t from, wchar_t to);
   [[nodiscard]] const wchar_t* Get() const { return text_; }
 
  private:
@@ -58,6 +59,33 @@ inline constexpr DWORD kNoSession = 0xFFFFFFFF;
          !servicesSession && !facts.serviceAccount;
 }
 
+// The start-ups no test can stage under Wine, as the facts the check reads
+// of them: own console, window shows, window station visible, session,
+// Windows' major version, service account, user32. Each fact has a row that
+// only it decides.
+static_assert(WaitsForEnter({true, true, true, 1, 10, false, true}), "double-clicked on 10");
+static_assert(WaitsForEnter({true, true, true, 0, 5, false, true}), "double-clicked on XP");
+static_assert(WaitsForEnter({true, true, true, kNoSession, 5, false, true}), "session unknown");
+static_assert(!WaitsForEnter({false, true, true, 1, 10, false, true}), "from a prompt");
+static_assert(!WaitsForEnter({true, false, true, 1, 10, false, true}), "a hidden console");
+// The Task Scheduler's "whether the user is logged on or not": a window
+// station of its own, which no one sees; on XP too, where the signed-in user
+// has session 0.
+static_assert(!WaitsForEnter({true, true, false, 0, 10, false, true}), "a scheduled task");
+static_assert(!WaitsForEnter({true, true, false, 0, 5, false, true}), "a scheduled task on XP");
+static_assert(!WaitsForEnter({true, true, false, 0, 10, true, true}), "a LocalSystem service");
+static_assert(!WaitsForEnter({true, true, true, 0, 10, false, true}), "session 0's station");
+// A remote tool's, or XP's service allowed to interact with the desktop: a
+// visible window station, but a service account's.
+static_assert(!WaitsForEnter({true, true, true, 0, 10, true, true}), "a remote tool as SYSTEM");
+static_assert(!WaitsForEnter({true, true, true, 0, 5, true, true}), "an interactive XP service");
+static_assert(!WaitsForEnter({true, true, true, 1, 10, false, false}), "user32 cannot be loaded");
+// A pseudo console is the program's own, its window a pseudo-window that
+// Windows Terminal 1.15 and later shows while its tab does (and its tab
+// closes at any exit status from 1.16 on); a headless host never shows it.
+static_assert(WaitsForEnter({true, true, true, 1, 10, false, true}), "Windows Terminal 1.15+");
+static_assert(!WaitsForEnter({true, false, true, 1, 10, false, true}), "a headless pseudo console");
+
 // The check's output: one line per finding in the user's language (Spanish
 // where the user's interface is Spanish, English otherwise), written as the
 // system's own console tools write it: wide characters to a console, broken
@@ -85,6 +113,12 @@ class Report {
   // text after lead, broken to the console's width where there is one, each
   // row after the first indented by indent.
   void WriteLine(const Text& lead, const wchar_t* text, int indent);
+  // Writes the row where it holds more than blanks, and empties it.
+  void EndRow(Text& row);
+  // text in the user's language with inserts filled in; joined: each
+  // insert's blanks held together while the line is laid out.
+  [[nodiscard]] Text Format(UINT message, Inserts inserts, bool joined) const;
+  void Write(Text& text);
   void Write(const wchar_t* text);
 
   LANGID language_;
