@@ -74,6 +74,25 @@ void Unquote(const char* text, char (&file)[MAX_PATH]) {
   return report.Message(IDS_TYPE_NUMBER, {Number(type).Get()});
 }
 
+// Takes the check's own folder out of where DLLs are looked for by name,
+// before any is: a copy mailed to a help desk runs from Downloads, where a
+// DLL planted beside it would otherwise be loaded by any library that loads
+// one later by name (the Remote Access library does). From System32 only
+// where kernel32 can (8 and later, 7 and Vista with KB2533623); elsewhere
+// (XP SP1 and later) at least not from the current folder.
+void LoadDllsFromSystemOnly() {
+  constexpr DWORD kSearchSystem32 = 0x800;  // LOAD_LIBRARY_SEARCH_SYSTEM32, from 8 on
+  const auto setDefaultDllDirectories =
+      Kernel32Function<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
+  if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kSearchSystem32) != FALSE) {
+    return;
+  }
+  const auto setDllDirectory = Kernel32Function<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA");
+  if (setDllDirectory != nullptr) {
+    setDllDirectory("");
+  }
+}
+
 // The service account the check runs as, if it does: its per-user settings
 // are that account's, not those of the user signed in.
 [[nodiscard]] const wchar_t* ServiceAccount() {
@@ -349,6 +368,7 @@ void ReportMapping(Report& report, const char* profile, HKEY hive) {
 
 // The check's logic, from the process start every program shares.
 int RunProgram() {
+  LoadDllsFromSystemOnly();
   // As the launchers do: no system message box for a missing or bad file.
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Report report;

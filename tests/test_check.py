@@ -16,7 +16,9 @@ CHECK = wine.windows_path(rig.CHECK)
 # A user's folder that a copy of the check may be run from, and where the
 # Remote Access library's own imports are to come from.
 DOWNLOADS = wine.prefix() / "drive_c" / "users" / "Public" / "Downloads" / "brannostel"
-RASMAN = "C:\\windows\\system32\\rasman.dll"
+# The libraries the Remote Access stand-in loads: one it imports, one it
+# loads by name later.
+LOADED = ["C:\\windows\\system32\\rasman.dll", "C:\\windows\\system32\\rastapi.dll"]
 # The lookup as the dial dialog makes it: no phonebook, the exact entry name.
 LOOKUP = ("lookup", {"phonebook": "-", "entry": rig.ENTRY_NAME.hex()})
 
@@ -25,7 +27,7 @@ class Reports(unittest.TestCase):
     CASES = [
         # (case, language, what is set up: "", or missing: "profile file", a
         # stand-in library's file or "everything", or "copied": the check run
-        # from a user's folder with a rasman.dll beside it; phonebook holding
+        # from a user's folder with the libraries it loads beside it; phonebook holding
         # the entry, exit status, lines it shows (their beginnings))
         ("everything there", "en", "", "all users", 0,
          ["  OK       The profile is there: C:\\Profiles\\Zel\\zel.cmp",
@@ -54,9 +56,9 @@ class Reports(unittest.TestCase):
           "C:\\windows\\system32\\rasapi32.dll",
           "           -> Install the dial-up networking (Remote Access) components of Windows",
           "brannostelxp lacks what is marked ERROR above. Exit status 2."]),
-        # The libraries the Remote Access library imports come from the
-        # system folder too, never from beside the check.
-        ("a copy in a user's folder, a rasman.dll beside it", "en", "copied", "all users", 0,
+        # The libraries the Remote Access library imports, or loads by name
+        # later, come from the system folder too, never from beside the check.
+        ("a copy in a user's folder, the libraries beside it", "en", "copied", "all users", 0,
          ["Both launchers have what they need. Exit status 0."]),
     ]
 
@@ -76,7 +78,9 @@ class Reports(unittest.TestCase):
                     program = DOWNLOADS / rig.CHECK.name
                     DOWNLOADS.mkdir(parents=True, exist_ok=True)
                     shutil.copy2(rig.CHECK, program)
-                    shutil.copy2(wine.system_folder() / "rasman.dll", DOWNLOADS / "rasman.dll")
+                    for library in LOADED:
+                        name = library.rpartition("\\")[2]
+                        shutil.copy2(wine.system_folder() / name, DOWNLOADS / name)
                 try:
                     got, report, events = standins.check(language, phonebook, program)
                 finally:
@@ -89,7 +93,7 @@ class Reports(unittest.TestCase):
                 lookups = [e for e in events if e[0] == "lookup"]
                 self.assertEqual(lookups[:1], [] if setup == "rasapi32.dll" else [LOOKUP])
                 loaded = [standins.unhex(f["from"]).decode() for e, f in events if e == "loaded"]
-                self.assertEqual(loaded, [] if setup == "rasapi32.dll" else [RASMAN])
+                self.assertEqual(loaded, [] if setup == "rasapi32.dll" else LOADED)
 
 
 class Consoles(unittest.TestCase):

@@ -82,7 +82,7 @@ def ensure_prefix():
         quiet([loader(), "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
                "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
     standins = rig.BUILD / "standins"
-    for library in ("rasdlg.dll", "rasapi32.dll", "rasman.dll"):
+    for library in ("rasdlg.dll", "rasapi32.dll", "rasman.dll", "rastapi.dll"):
         shutil.copy2(standins / library, system_folder() / library)
     # The Connection Manager where the tests register it, and where Windows
     # keeps its own, on the search path.

@@ -39,6 +39,8 @@ DWORD APIENTRY RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRY
   (void)device;
   (void)deviceSize;
   RasmanStandIn();
+  // As the platform's library loads its helpers: by name, at run time.
+  LoadLibraryA("rastapi.dll");
   Log("lookup", phonebook, entry);
   if (Phonebook() < 0 || entry == NULL || strcmp(entry, kEntry) != 0) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;

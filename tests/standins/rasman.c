@@ -1,8 +1,9 @@
 // Test-only stand-in for rasman.dll, one of the libraries the Remote Access
-// library imports in turn. Installed in the system folder, and planted beside
-// a copy of the check by the test that shows the check never loads it from
-// there: on loading, it logs the file it was loaded from to the file named
-// by RASAPI_STANDIN_LOG.
+// library imports in turn, and for rastapi.dll, one it loads by name later.
+// Installed in the system folder, and planted beside a copy of the check by
+// the test that shows the check never loads them from there: on loading,
+// each logs the file it was loaded from to the file named by
+// RASAPI_STANDIN_LOG.
 #include <stdio.h>
 
 #include "standin.h"
