@@ -12,6 +12,7 @@
 #include <ras.h>
 #include <raserror.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "connection_entry.h"
@@ -192,27 +193,133 @@ void ReportAppPaths(Report& report, const char* executable) {
   }
 }
 
+// Under User Account Control, Windows virtualizes the registry for a 32-bit
+// program whose file asks for no execution level, as the x86 launchers'
+// files do not: its reads under HKEY_LOCAL_MACHINE\Software (but Classes,
+// Microsoft\Windows and Microsoft\Windows NT) see this user's virtual store
+// first. App Paths lies outside that; Mappings does not. The check asks for
+// asInvoker, so it is never virtualized itself: it reads the store where
+// the launcher would.
+enum class MappingsRead : std::uint8_t { kMachine, kVirtualStore, kUser };
+
+// Which key the launcher's lookup reads the entry from. Virtualized, a value
+// in the store comes first, and a key there opens as the machine-wide key
+// would, so that the per-user key is not read.
+[[nodiscard]] constexpr MappingsRead LauncherReads(bool virtualized, bool storeKey, bool storeValue,
+                                                   bool machineKey) {
+  if (virtualized && storeValue) {
+    return MappingsRead::kVirtualStore;
+  }
+  if (machineKey) {
+    return MappingsRead::kMachine;
+  }
+  return virtualized && storeKey ? MappingsRead::kVirtualStore : MappingsRead::kUser;
+}
+// (virtualized, store key, store value, machine-wide key)
+static_assert(LauncherReads(false, true, true, true) == MappingsRead::kMachine, "not virtualized");
+static_assert(LauncherReads(false, true, true, false) == MappingsRead::kUser, "not virtualized");
+static_assert(LauncherReads(true, true, true, true) == MappingsRead::kVirtualStore, "store first");
+static_assert(LauncherReads(true, true, false, true) == MappingsRead::kMachine, "no store value");
+static_assert(LauncherReads(true, true, false, false) == MappingsRead::kVirtualStore, "store key");
+static_assert(LauncherReads(true, false, false, true) == MappingsRead::kMachine, "no store");
+static_assert(LauncherReads(true, false, false, false) == MappingsRead::kUser, "no key at all");
+
+// The Mappings key a lookup read (root null: none), and what it found there.
+struct Mapping {
+  HKEY root = nullptr;
+  const char* path = kMappingsKey;
+  bool found = false;
+  char profile[MAX_PATH] = "";
+  // Where the launcher reads the virtual store: the machine-wide key's own
+  // value, if it has one.
+  bool machineFound = false;
+  char machineProfile[MAX_PATH] = "";
+};
+
+// Whether Windows would virtualize the x86 launcher for this user: from
+// Vista on, where this user's token allows it (not elevated, not a
+// service's).
+[[nodiscard]] bool LauncherVirtualized() {
+#ifdef _WIN64
+  return false;
+#else
+  HANDLE token = nullptr;
+  if (LOBYTE(LOWORD(GetVersion())) < 6 ||
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
+    return false;
+  }
+  DWORD allowed = 0;
+  DWORD size = 0;
+  const BOOL read =
+      GetTokenInformation(token, TokenVirtualizationAllowed, &allowed, sizeof allowed, &size);
+  CloseHandle(token);
+  return read != FALSE && allowed != 0;
+#endif
+}
+
+// The mapping as the launcher reads it: its own lookup, and, where Windows
+// would virtualize it, this user's virtual store of the machine-wide key
+// first (under WOW6432Node on 64-bit Windows, as the 32-bit launcher sees
+// the machine-wide key).
+[[nodiscard]] Mapping ReadMapping(bool wow64) {
+  Mapping mapping;
+  mapping.found = QueryProfileMapping(mapping.profile, &mapping.root) == 0;
+  if (!LauncherVirtualized()) {
+    return mapping;
+  }
+  const char* const store =
+      wow64 ? "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\"
+              "Connection Manager\\Mappings"
+            : "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Microsoft\\Connection "
+              "Manager\\Mappings";
+  const OpenedKey key = OpenedKey::Open(HKEY_CURRENT_USER, store);
+  const bool storeValue = key && RegQueryValueExA(key.Get(), kConnectionEntryName, nullptr, nullptr,
+                                                  nullptr, nullptr) == ERROR_SUCCESS;
+  if (LauncherReads(true, static_cast<bool>(key), storeValue, mapping.root == HKEY_LOCAL_MACHINE) !=
+      MappingsRead::kVirtualStore) {
+    return mapping;
+  }
+  mapping.machineFound = mapping.found && mapping.root == HKEY_LOCAL_MACHINE;
+  std::memcpy(mapping.machineProfile, mapping.profile, sizeof mapping.profile);
+  mapping.root = HKEY_CURRENT_USER;
+  mapping.path = store;
+  mapping.found = QueryText(key, kConnectionEntryName, mapping.profile);
+  return mapping;
+}
+
 // The profile mapping: where the lookup found it, or why it found nothing,
-// in the hive the lookup read (null: no Mappings key in either).
-void ReportMapping(Report& report, const char* profile, HKEY hive) {
+// in the key the lookup read.
+void ReportMapping(Report& report, const Mapping& mapping) {
   const Text shown = Quoted(kConnectionEntryName);
   const Text machineWide = KeyName(HKEY_LOCAL_MACHINE, kMappingsKey);
   const Text perUser = KeyName(HKEY_CURRENT_USER, kMappingsKey);
-  if (hive == nullptr) {
+  if (mapping.root == nullptr) {
     report.Line(Status::kError, IDS_MAPPINGS_MISSING, {machineWide.Get(), perUser.Get()});
     report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
     return;
   }
-  const bool isMachineWide = hive == HKEY_LOCAL_MACHINE;
-  const Text& where = isMachineWide ? machineWide : perUser;
-  const OpenedKey key = OpenedKey::Open(hive, kMappingsKey);
-  if (profile != nullptr) {
-    report.Line(Status::kOk, isMachineWide ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
-                {where.Get(), shown.Get(), Text().Append(profile).Get()});
+  const bool isStore = mapping.path != kMappingsKey;
+  const bool isMachineWide = mapping.root == HKEY_LOCAL_MACHINE;
+  const Text where = KeyName(mapping.root, mapping.path);
+  const OpenedKey key = OpenedKey::Open(mapping.root, mapping.path);
+  if (mapping.found) {
+    report.Line(Status::kOk, isMachineWide || isStore ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
+                {where.Get(), shown.Get(), Text().Append(mapping.profile).Get()});
     NoteValueShape(report, key, kConnectionEntryName, where, shown, false);
+  } else {
+    ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
+  }
+  if (isStore) {
+    report.Line(Status::kNote, IDS_VIRTUAL_STORE, {machineWide.Get()});
+    if (mapping.machineFound && mapping.found &&
+        std::strcmp(mapping.machineProfile, mapping.profile) != 0) {
+      report.Line(Status::kNote, IDS_VIRTUAL_STORE_DIFFERS,
+                  {machineWide.Get(), Text().Append(mapping.machineProfile).Get()});
+    }
+  }
+  if (mapping.found) {
     return;
   }
-  ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
   const OpenedKey userKey = OpenedKey::Open(HKEY_CURRENT_USER, kMappingsKey);
   if (isMachineWide && userKey &&
       RegQueryValueExA(userKey.Get(), kConnectionEntryName, nullptr, nullptr, nullptr, nullptr) ==
@@ -223,7 +330,8 @@ void ReportMapping(Report& report, const char* profile, HKEY hive) {
 }
 
 // What the Connection Manager would be started on: the profile file.
-[[nodiscard]] bool CheckProfileFile(Report& report, const char (&profile)[MAX_PATH], HKEY hive) {
+[[nodiscard]] bool CheckProfileFile(Report& report, const Mapping& mapping) {
+  const char(&profile)[MAX_PATH] = mapping.profile;
   char file[MAX_PATH];
   Unquote(profile, file);
   const bool exists = FileExists(file);
@@ -231,7 +339,7 @@ void ReportMapping(Report& report, const char* profile, HKEY hive) {
               {Text().Append(file).Get()});
   if (!exists) {
     report.Fix(IDS_FIX_PROFILE,
-               {KeyName(hive, kMappingsKey).Get(), Quoted(kConnectionEntryName).Get()});
+               {KeyName(mapping.root, mapping.path).Get(), Quoted(kConnectionEntryName).Get()});
   }
   if (std::strchr(profile, ' ') != nullptr && std::strchr(profile, '"') == nullptr) {
     report.Line(Status::kWarning, IDS_PROFILE_BLANKS);
@@ -272,24 +380,23 @@ void ReportMapping(Report& report, const char* profile, HKEY hive) {
 // brannostelwin's needs. The verdict is its own lookups'; the rest explains it.
 [[nodiscard]] bool CheckConnectionManagerLauncher(Report& report) {
   report.Heading(IDS_SECTION_WIN);
-  if (Is32BitOn64BitWindows()) {
+  const bool wow64 = Is32BitOn64BitWindows();
+  if (wow64) {
     report.Line(Status::kNote, IDS_WOW64, {L"brannostel-" BRANNOSTEL_VERSION "-x64.msi"});
   }
   char executable[MAX_PATH];
-  char profile[MAX_PATH];
-  HKEY hive = nullptr;
   const bool found = QueryConnectionManagerPath(executable) == 0;
-  const bool mapped = QueryProfileMapping(profile, &hive) == 0;
+  const Mapping mapping = ReadMapping(wow64);
   ReportAppPaths(report, found ? executable : nullptr);
-  ReportMapping(report, mapped ? profile : nullptr, hive);
-  if (!found || !mapped) {
+  ReportMapping(report, mapping);
+  if (!found || !mapping.found) {
     report.Line(Status::kError, IDS_WIN_STARTS_NOTHING);
     return false;
   }
   report.Line(Status::kOk, IDS_WIN_STARTS,
-              {Text().Append(executable).Get(), Text().Append(profile).Get()});
+              {Text().Append(executable).Get(), Text().Append(mapping.profile).Get()});
   const bool program = CheckProgram(report, executable);
-  return CheckProfileFile(report, profile, hive) && program;
+  return CheckProfileFile(report, mapping) && program;
 }
 
 // The dial dialog library, from System32 as brannostelxp loads it, read as a

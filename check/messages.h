@@ -35,6 +35,8 @@
 #define IDS_VALUE_TYPE 46
 #define IDS_VALUE_EXPAND 47
 #define IDS_VALUE_TRAILING 48
+#define IDS_VIRTUAL_STORE 49
+#define IDS_VIRTUAL_STORE_DIFFERS 50
 
 // brannostelwin: what it would hand on.
 #define IDS_WIN_STARTS 64

@@ -5,10 +5,7 @@
 #include "connection_entry.h"
 #include "opened_key.h"
 
-namespace {
-
-// Reads a value (null name: the default value) as text, whatever its type.
-[[nodiscard]] bool QueryText(const OpenedKey& key, const char* name, char (&text)[MAX_PATH]) {
+bool QueryText(const OpenedKey& key, const char* name, char (&text)[MAX_PATH]) {
   DWORD size = sizeof text;
   if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
       ERROR_SUCCESS) {
@@ -26,8 +23,6 @@ namespace {
   }
   return true;
 }
-
-}  // namespace
 
 int QueryConnectionManagerPath(char (&path)[MAX_PATH]) {
   const OpenedKey key = OpenedKey::Open(HKEY_LOCAL_MACHINE, kAppPathsKey);

@@ -7,6 +7,13 @@ inline constexpr char kAppPathsKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe";
 inline constexpr char kMappingsKey[] = "Software\\Microsoft\\Connection Manager\\Mappings";
 
+class OpenedKey;
+
+// A value of an open key (null name: the default value) as text, whatever
+// its type, as both lookups read it: false where there is none, or more
+// than 260 bytes.
+[[nodiscard]] bool QueryText(const OpenedKey& key, const char* name, char (&text)[MAX_PATH]);
+
 // The two registry lookups of brannostelwin. Each only reads: it fills a
 // 260-byte buffer with zero-terminated text and returns 0, or returns 1.
 

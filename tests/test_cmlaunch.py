@@ -5,7 +5,8 @@ import unittest
 
 import rig
 from rig import TodoWine, registry, standins, tracing, wine
-from rig.registry import APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ
+from rig.registry import (APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ,
+                          REG_SZ, VIRTUAL_STORE)
 
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
@@ -46,8 +47,19 @@ CM = standins.CM_STANDIN
 # where Windows keeps its own (the rig puts the stand-in there too).
 CM_ON_PATH = "C:\\windows\\system32\\cmmgr32.exe"
 BLANKS = b"C:\\Documents and Settings\\All Users\\Zel IP\\zel ip.cmp"
+STORED = b"C:\\users\\someone\\Zel\\stored.cmp"
 # Profiles that are there, as files in the prefix's drive C.
-PROFILE_FILES = [PROFILE, BLANKS]
+PROFILE_FILES = [PROFILE, BLANKS, STORED]
+
+
+def virtualized(windows, wine):
+    """What a standard user's x86 launcher meets on Windows, which virtualizes
+    its registry under User Account Control (its file asks for no execution
+    level), against Wine, which virtualizes none; the x64 launcher is never
+    virtualized."""
+    return wine if rig.ARCH == "x64" else TodoWine(
+        windows, wine, "dlls/ntdll/unix/security.c, NtQueryInformationToken: TokenElevation "
+        "and TokenVirtualizationEnabled semi-stubs, every token elevated and none virtualized")
 
 SCENARIOS = [
     # (case, registry values, profile string handed over or None, the program
@@ -131,6 +143,12 @@ SCENARIOS = [
     ("program path of 261 bytes",
      [program(kind_and_data=sz(LONGEST + b"x")), mapping(sz(PROFILE))], None, None, APP_PATHS_READ,
      "261 bytes, longer than a path may be"),
+    # A standard user's x86 launcher reads the value in the virtual store
+    # that an unelevated 32-bit installer wrote, not the machine-wide one.
+    ("a mapping in this user's virtual store",
+     [program(), mapping(sz(PROFILE)), ("HKCU", VIRTUAL_STORE, ENTRY, *sz(STORED))],
+     virtualized(STORED, PROFILE), CM, BOTH_MACHINE_READS,
+     virtualized("That is this user's virtual store", FOUND)),
     ("program path unterminated",
      [program(kind_and_data=(REG_SZ, CM.encode())), mapping(sz(PROFILE))], PROFILE, CM,
      BOTH_MACHINE_READS, "Connection Manager registered: HKEY_LOCAL_MACHINE"),
@@ -148,6 +166,7 @@ class RegistryScenarios(unittest.TestCase):
             in_prefix(path).parent.mkdir(parents=True, exist_ok=True)
             in_prefix(path).write_bytes(b"[Connection Manager]\r\n")
         for case, values, profile, started, key_events, explained in SCENARIOS:
+            profile, explained = rig.under_wine(profile), rig.under_wine(explained)
             with self.subTest(case), standins.cm_log() as log:
                 registry.set_registry(values)
                 status, events = tracing.run_traced(rig.WIN, log.env)

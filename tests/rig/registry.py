@@ -6,6 +6,10 @@ from rig import standins, wine
 
 APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\cmmgr32.exe"
 MAPPINGS = "Software\\Microsoft\\Connection Manager\\Mappings"
+# This user's virtual store of the machine-wide Mappings key, which a
+# virtualized 32-bit brannostelwin reads first (under WOW6432Node on 64-bit
+# Windows).
+VIRTUAL_STORE = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Microsoft\\Connection Manager\\Mappings"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 
 
@@ -20,6 +24,8 @@ def set_registry(values):
     each, bytes exact."""
     keys = [(hive, key) for hive in ("HKLM", "HKCU") for key in (APP_PATHS, MAPPINGS)]
     keys += [("HKLM", wow64(key)) for key in (APP_PATHS, MAPPINGS)]
+    keys += [("HKCU", VIRTUAL_STORE.replace("SOFTWARE", view, 1))
+             for view in ("SOFTWARE", "SOFTWARE\\WOW6432Node")]
     steps = [f"del|{hive}\\{key}" for hive, key in keys]
     steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
               for hive, key, name, kind, data in values]
