@@ -9,7 +9,7 @@ import shutil
 import unittest
 
 import rig
-from rig import registry, standins, wine
+from rig import TodoWine, registry, standins, wine
 
 PROFILE = wine.prefix() / "drive_c" / "Profiles" / "Zel" / "zel.cmp"
 CHECK = wine.windows_path(rig.CHECK)
@@ -114,6 +114,12 @@ class Consoles(unittest.TestCase):
         # to see.
         ("with CREATE_NO_WINDOW", "no-window", [CHECK], "en", "enter", False, None),
         ("with DETACHED_PROCESS", "detached", [CHECK], "en", "enter", False, None),
+        # As CI agents and ssh servers host it: a console of its own whose
+        # pseudo-window no one sees.
+        ("on a pseudo console, headless", "pseudo", [CHECK], "en", "enter", False, TodoWine(
+            "brannostelxp (dial dialog)", None, "Wine 8 gives a program started on a pseudo "
+            "console its parent's standard handles, here none: a +process,+console trace of "
+            "cmd /c echo started so shows WriteConsoleW(0000000000000000, ...)")),
     ]
     PROMPTS = {"en": "Press Enter to close this window.", "es": "Pulse Intro para cerrar esta ventana."}
     def test_waits_only_where_a_person_can_answer(self):
@@ -124,6 +130,7 @@ class Consoles(unittest.TestCase):
         redirected = {language: standins.check(language, None)[1] for language in standins.LOCALES}
         with wine.display() as display:
             for case, how, command, language, key, waits, line in self.CASES:
+                line = rig.under_wine(line)
                 with self.subTest(case):
                     # The same end whether it waited or not: the status, within
                     # the helper's bound.

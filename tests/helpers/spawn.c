@@ -6,11 +6,13 @@
 //       nul-input  a console of its own that shows, input from NUL
 //       no-window  CREATE_NO_WINDOW, as deployment agents start programs
 //       detached   DETACHED_PROCESS: no console at all
+//       pseudo     a pseudo console, 80 columns wide, whose window no one
+//                  sees (as CI agents and ssh servers host programs)
 // Where it has a console, the helper makes it, 80 columns wide, leaves it to
 // the program alone, reads what it shows and, once it shows PROMPT, types
-// KEY (enter or ctrl-c). RESULT gets the program's exit status, all 32 bits,
-// in hex on a line of its own (124 if it did not end within a minute; then
-// it is ended), then the console's text, UTF-8.
+// KEY (enter or ctrl-c); of a pseudo console it reads what its host is sent. RESULT gets the
+// program's exit status, all 32 bits, in hex on a line of its own (124 if it did not end within a
+// minute; then it is ended), then the console's text, UTF-8.
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -52,6 +54,44 @@ static void Type(HANDLE in, int ctrl) {
   WriteConsoleInputW(in, keys, 2, &written);
 }
 
+// Starts command on a pseudo console of its own, the helper holding its
+// host's end; what the host is sent goes to shown (UTF-8, as sent).
+static HPCON console;
+static BOOL StartPseudo(LPWSTR command, PROCESS_INFORMATION* pi, HANDLE* output) {
+  HANDLE inRead, inWrite, outWrite;
+  if (!CreatePipe(&inRead, &inWrite, NULL, 0) || !CreatePipe(output, &outWrite, NULL, 0) ||
+      FAILED(CreatePseudoConsole((COORD){80, 25}, inRead, outWrite, 0, &console))) {
+    return FALSE;
+  }
+  // The pseudo console has its own: the output pipe ends once it is closed.
+  CloseHandle(inRead);
+  CloseHandle(outWrite);
+  // Windows gives the program the pseudo console's handles; Wine 8 gives it
+  // the helper's own: none, so that it writes nowhere else.
+  SetStdHandle(STD_INPUT_HANDLE, NULL);
+  SetStdHandle(STD_OUTPUT_HANDLE, NULL);
+  SetStdHandle(STD_ERROR_HANDLE, NULL);
+  STARTUPINFOEXW si = {.StartupInfo.cb = sizeof si};
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+  si.lpAttributeList = HeapAlloc(GetProcessHeap(), 0, size);
+  InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size);
+  UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE, console,
+                            sizeof console, NULL, NULL);
+  return CreateProcessW(NULL, command, NULL, NULL, FALSE, EXTENDED_STARTUPINFO_PRESENT, NULL, NULL,
+                        &si.StartupInfo, pi);
+}
+
+// Appends what the pipe holds now to shown.
+static void Drain(HANDLE pipe, char* shown, DWORD room) {
+  DWORD ready = 0, used = (DWORD)strlen(shown), read = 0;
+  while (PeekNamedPipe(pipe, NULL, 0, NULL, &ready, NULL) && ready > 0 && used + 1 < room &&
+         ReadFile(pipe, shown + used, min(ready, room - used - 1), &read, NULL)) {
+    used += read;
+    shown[used] = 0;
+  }
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
   (void)instance, (void)previous, (void)args, (void)show;
   int argc;
@@ -62,7 +102,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   LPWSTR command = wcsstr(GetCommandLineW(), argv[5]);
   if (command > GetCommandLineW() && command[-1] == L'"') --command;
 
-  int ownConsole = wcscmp(how, L"no-window") != 0 && wcscmp(how, L"detached") != 0;
+  int pseudo = wcscmp(how, L"pseudo") == 0;
+  int ownConsole = !pseudo && wcscmp(how, L"no-window") != 0 && wcscmp(how, L"detached") != 0;
   STARTUPINFOW si = {.cb = sizeof si};
   HANDLE in = NULL, out = NULL;
   if (ownConsole) {
@@ -86,16 +127,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   DWORD flags =
       !ownConsole ? (how[0] == L'n' ? CREATE_NO_WINDOW : DETACHED_PROCESS) : CREATE_SUSPENDED;
   PROCESS_INFORMATION pi;
-  if (!CreateProcessW(NULL, command, NULL, NULL, si.dwFlags != 0, flags, NULL, NULL, &si, &pi)) {
+  HANDLE host = NULL;
+  static WCHAR text[64 * 1024];
+  static char bytes[4 * 64 * 1024];
+  if (pseudo ? !StartPseudo(command, &pi, &host)
+             : !CreateProcessW(NULL, command, NULL, NULL, si.dwFlags != 0, flags, NULL, NULL, &si,
+                               &pi)) {
     return 3;
   }
   if (ownConsole) FreeConsole();
   ResumeThread(pi.hThread);
 
-  static WCHAR text[64 * 1024];
-  static char bytes[4 * 64 * 1024];
+  int size = 9;  // what the pseudo console's host is sent goes after the status
+  bytes[size] = 0;
   DWORD status = 124, waited = 0, typed = 0;
   for (; waited < 60000 && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT; waited += 50) {
+    if (pseudo) Drain(host, bytes + size, sizeof bytes - size);
     if (!ownConsole) continue;
     Screen(out, text, sizeof text / sizeof *text);
     // Typed again now and then: a console may not take keys before it reads.
@@ -108,8 +155,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   GetExitCodeProcess(pi.hProcess, &status);
   text[0] = 0;
   if (ownConsole) Screen(out, text, sizeof text / sizeof *text);
-  int size = sprintf(bytes, "%08lx\n", status);
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes + size, sizeof bytes - size, NULL, NULL);
+  if (pseudo) {
+    ClosePseudoConsole(console);  // which sends the last of its output
+    DWORD used = (DWORD)strlen(bytes + size), read = 0;
+    while (used + 1 < sizeof bytes - size &&
+           ReadFile(host, bytes + size + used, sizeof bytes - size - used - 1, &read, NULL) &&
+           read) {
+      used += read;
+    }
+    bytes[size + used] = 0;
+  } else {
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes + size, sizeof bytes - size, NULL, NULL);
+  }
+  sprintf(bytes, "%08lx", status);
+  bytes[8] = '\n';
   HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   DWORD written;
   WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL);
