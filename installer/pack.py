@@ -2,8 +2,17 @@
 the same programs, version and date every time, so that a release can be
 checked against its source:
 
-- the product code is a name-based UUID of the architecture and version:
-  the same for a rebuild, new for every version (as a major upgrade needs);
+- the product code is a name-based UUID of the architecture, the version
+  and the programs' bytes: the same for a rebuild, new for every version
+  and every different build (as a major upgrade needs), since Windows
+  Installer tells versions apart by their first three fields only;
+- wixl (0.101) has no AllowSameVersionUpgrades, gives the files no
+  version and hashes every file: the tables are set here after it, with
+  msibuild. The upgrade takes the same three-field version too (maximum
+  inclusive), so that any newer or different build replaces the installed
+  one; each program's File row carries the version and language of its
+  version resource, so that a repair puts back a damaged or replaced
+  program; no MsiFileHash row, which is for unversioned files only;
 - wixl makes a random package code and stamps the build time; both are set
   here in the summary information: the times to the release time
   (release_time()), the package code to a UUID of the package's
@@ -24,6 +33,7 @@ import tempfile
 import uuid
 
 import olefile
+import pefile
 
 HERE = pathlib.Path(__file__).resolve().parent
 WXS = HERE / "brannostel.wxs"
@@ -94,9 +104,38 @@ def set_summary(msi, package_code, seconds):
     ole.close()
 
 
+def file_version(path):
+    """A program's version and language, as its version resource gives them:
+    ("1.0.0.1", "1033")."""
+    pe = pefile.PE(str(path))
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    fields = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+              fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
+    [translation] = [var.entry[b"Translation"] for info in pe.FileInfo[0]
+                     if info.Key == b"VarFileInfo" for var in info.Var]
+    return ".".join(map(str, fields)), str(int(translation.split()[0], 16))
+
+
+def set_tables(msi, upgrade_code, version, programs):
+    """The rows wixl cannot write, set with msibuild, one query at a time."""
+    queries = ["DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
+               # msidbUpgradeAttributesMigrateFeatures | VersionMaxInclusive
+               "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
+               f"VALUES ('{upgrade_code}', '{version}', 513, 'WIX_UPGRADE_DETECTED')"]
+    for name in PROGRAMS:
+        file_id = pathlib.Path(name).stem
+        # One at a time: msibuild's DELETE of several rows leaves some.
+        queries.append(f"DELETE FROM `MsiFileHash` WHERE `File_` = '{file_id}'")
+        for column, value in zip(("Version", "Language"), file_version(pathlib.Path(programs) / name)):
+            queries.append(f"UPDATE `File` SET `{column}` = '{value}' WHERE `File` = '{file_id}'")
+    for query in queries:
+        subprocess.run(["msibuild", str(msi), "-q", query], check=True, capture_output=True)
+
+
 def pack(version, arch, programs, msi):
     seconds = release_time()
-    product_code = uuid.uuid5(NAMESPACE, f"product {arch} {version}")
+    build = hashlib.sha256(b"".join((pathlib.Path(programs) / n).read_bytes() for n in PROGRAMS))
+    product_code = uuid.uuid5(NAMESPACE, f"product {arch} {version} {build.hexdigest()}")
     with tempfile.TemporaryDirectory() as staging:
         for name in PROGRAMS:
             shutil.copyfile(pathlib.Path(programs) / name, pathlib.Path(staging) / name)
@@ -104,6 +143,11 @@ def pack(version, arch, programs, msi):
         subprocess.run(["wixl", "-a", arch, "-D", f"Version={version}", "-D", f"Arch={arch}",
                         "-D", f"ProductCode={product_code}", "-o", str(msi), str(WXS)],
                        cwd=staging, check=True)
+    properties = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True,
+                                capture_output=True, text=True).stdout
+    [upgrade_code] = [line.split("\t")[1] for line in properties.splitlines()
+                      if line.startswith("UpgradeCode\t")]
+    set_tables(msi, upgrade_code, version, programs)
     # The package code is a UUID of everything else: set it to a fixed value
     # first, so that only the content decides it.
     set_summary(msi, uuid.UUID(int=0), seconds)

@@ -2,6 +2,8 @@
 and removal in a Wine prefix of its own (BRANNOSTEL_PREFIX_NAME, set by CTest),
 an upgrade and a refused rollback there, and the x86 package's refusal of
 64-bit Windows."""
+import re
+import shutil
 import subprocess
 import sys
 import unittest
@@ -19,8 +21,15 @@ PRODUCT = "Brannostel dial-up launchers"
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 DOWNGRADE = ("NOT WIX_DOWNGRADE_DETECTED", "A newer version of [ProductName] is already "
              "installed. Remove it first to install this older one.")
-X86_ONLY = ("NOT VersionNT64", "This package is for 32-bit Windows. On 64-bit Windows, install "
-            f"{rig.package('x64').name} instead.")
+# Refused on 64-bit Windows, and on an ARM64 processor, where Windows 10
+# does not set VersionNT64 for this package.
+X86_ONLY = ('NOT VersionNT64 AND %PROCESSOR_ARCHITECTURE~="x86" AND NOT %PROCESSOR_ARCHITEW6432',
+            "This package is for Windows on an x86 processor. On 64-bit Windows, install "
+            f"{rig.package('x64').name} instead; on ARM64, only Windows 11 runs it.")
+# The Start menu's entries, by program.
+TITLES = {"brannostelxp": "Dial Zel Servicios IP", "brannostelwin": "Connect to Zel Servicios IP",
+          "brannostelcheck": "Check the Zel Servicios IP launchers"}
+SHORT_NAME = re.compile(r"[A-Z0-9_]{1,8}(\.[A-Z0-9]{1,3})?\|")
 
 
 def table(name, msi=MSI):
@@ -51,8 +60,8 @@ def uninstall_entries():
     return [e for e in entries if e.get("DisplayName") == PRODUCT]
 
 
-def msiexec(action, msi=MSI):
-    return wine.run("msiexec", [action, wine.windows_path(msi), "/qn"], timeout=300)
+def msiexec(action, msi=MSI, extra=()):
+    return wine.run("msiexec", [action, wine.windows_path(msi), *extra, "/qn"], timeout=300)
 
 
 def mentions(link, text):
@@ -61,8 +70,11 @@ def mentions(link, text):
 
 
 def shortcuts():
-    # Wine puts per-machine shortcuts in the user's Start Menu: look, don't assume.
-    return {p.stem: p for p in (wine.prefix() / "drive_c").rglob("*.lnk") if p.stem in rig.SHIPPED}
+    """{program: its Start-menu shortcut}. Wine puts per-machine shortcuts in
+    the user's Start Menu: look, don't assume."""
+    programs = {title: name for name, title in TITLES.items()}
+    return {programs[p.stem]: p for p in (wine.prefix() / "drive_c").rglob("*.lnk")
+            if p.stem in programs}
 
 
 class Package(unittest.TestCase):
@@ -70,17 +82,29 @@ class Package(unittest.TestCase):
         properties = dict(row[:2] for row in table("Property"))
         self.assertEqual((properties["ProductVersion"], properties["UpgradeCode"],
                           properties["ALLUSERS"]), (rig.VERSION, UPGRADE_CODES[rig.ARCH], "1"))
-        files = {row[2]: int(row[3]) for row in table("File")}
-        self.assertEqual(files, {f"{name}.exe": (rig.DIST / f"{name}.exe").stat().st_size
-                                 for name in rig.SHIPPED})
+        # Each program with its size, and the version and language of its
+        # version resource, so that a repair restores a replaced one; no
+        # hash, which is for unversioned files only.
+        files = {row[2].split("|")[-1]: (int(row[3]), row[4], row[5]) for row in table("File")}
+        self.assertEqual(files, {f"{name}.exe": ((rig.DIST / f"{name}.exe").stat().st_size,
+                                                 rig.VERSION, "1033") for name in rig.SHIPPED})
+        self.assertEqual(table("MsiFileHash"), [])
         directories = {row[0]: (row[1], row[2]) for row in table("Directory")}
-        self.assertEqual(directories["INSTALLDIR"], (PROGRAM_FILES[rig.ARCH], "Brannostel"))
+        self.assertEqual(directories["INSTALLDIR"], (PROGRAM_FILES[rig.ARCH], "BRANNOST|Brannostel"))
+        # Every file, folder and shortcut name with a distinct 8.3 short name.
+        names = [row[2] for row in table("File")] + [row[2] for row in table("Directory")
+                                                     if row[2] not in (".", "SourceDir")]
+        names += [row[2] for row in table("Shortcut")]
+        self.assertEqual([n for n in names if not SHORT_NAME.match(n)], [])
+        self.assertEqual(len({n.split("|")[0] for n in names}), len(names))
         # 256: the component belongs to 64-bit Windows' side of the machine.
         attributes = {row[0]: int(row[3]) for row in table("Component")}
         self.assertEqual(attributes, {name: 256 if rig.ARCH == "x64" else 0
                                       for name in rig.SHIPPED})
-        menu = {row[2]: (row[1], row[8]) for row in table("Shortcut")}
-        self.assertEqual(menu, {name: ("ProgramMenuFolder", f"{name}.exe") for name in rig.SHIPPED})
+        menu = {row[2].split("|")[1]: (row[1], row[8]) for row in table("Shortcut")}
+        self.assertEqual(menu, {TITLES[name]: ("ProgramMenuFolder", f"{name}.exe")
+                                for name in rig.SHIPPED})
+        self.assertEqual([row[2] for row in table("Feature")], ["Zel Servicios IP dial-up launchers"])
         self.assertEqual(sorted(row[0] for row in table("Icon")),
                          sorted(f"{n}.exe" for n in rig.SHIPPED))
         # Programs and Features shows the programs' icon and offers no "Change".
@@ -88,23 +112,36 @@ class Package(unittest.TestCase):
                          ("brannostelwin.exe", "1"))
         conditions = {tuple(row) for row in table("LaunchCondition")}
         self.assertEqual(conditions, {DOWNGRADE} | ({X86_ONLY} if rig.ARCH == "x86" else set()))
-        # Related products: older ones replaced, newer ones only detected.
+        # Related products: older ones and the same version replaced (513:
+        # maximum inclusive, features migrated), newer ones only detected.
         upgrades = {tuple(row[1:5]) for row in table("Upgrade")}
-        self.assertEqual(upgrades, {("", rig.VERSION, "", "1"), (rig.VERSION, "", "", "2")})
+        self.assertEqual(upgrades, {("", rig.VERSION, "", "513"), (rig.VERSION, "", "", "2")})
 
 
     def test_codes(self):
-        # The next release: a major upgrade needs a new product code, and its
-        # new content a new package code.
+        # The same build is the same package. A major upgrade needs a new
+        # product code, and new content a new package code; Windows
+        # Installer tells versions apart by three fields only, so a
+        # different build of the same version is another product too.
+        def codes(msi):
+            suminfo = subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
+                                     text=True).stdout
+            return (dict(row[:2] for row in table("Property", msi))["ProductCode"],
+                    suminfo.split("Revision number (UUID): ")[1][:38])
+
         with rig.scratch() as folder:
-            next_msi = folder / "next.msi"
-            pack(rig.next_version(), rig.DIST, next_msi)
-            codes = [(dict(row[:2] for row in table("Property", msi))["ProductCode"],
-                      subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
-                                     text=True).stdout.split("Revision number (UUID): ")[1][:38])
-                     for msi in (MSI, next_msi)]
-        self.assertNotEqual(codes[0][0], codes[1][0], "the same product code")
-        self.assertNotEqual(codes[0][1], codes[1][1], "the same package code")
+            changed = folder / "changed"
+            shutil.copytree(rig.DIST, changed)
+            with (changed / "brannostelwin.exe").open("ab") as program:
+                program.write(b"another build")
+            for case, version, programs, same in [
+                    ("the same build", rig.VERSION, rig.DIST, True),
+                    ("the next release", rig.next_version(), rig.DIST, False),
+                    ("the same version, one program changed", rig.VERSION, changed, False)]:
+                with self.subTest(case):
+                    msi = folder / f"{len(case)}.msi"
+                    pack(version, programs, msi)
+                    self.assertEqual([a == b for a, b in zip(codes(msi), codes(MSI))], [same, same])
 
 
 class InstallRoundTrip(unittest.TestCase):
@@ -134,6 +171,15 @@ class InstallRoundTrip(unittest.TestCase):
                     f"{name}.exe") if mentions(link, f"\\{p.parent.name}\\{name}.exe")]
                 self.assertEqual([p.read_bytes() for p in icons], [shipped])
 
+        # A repair in the default mode puts back a program replaced by other
+        # bytes: on Windows because the package's file has a version and the
+        # one in its place none (Wine repairs even without). The same as
+        # msiexec /f, which Wine's msiexec takes only with a product code.
+        (INSTALLED / "brannostelwin.exe").write_bytes(b"damaged")
+        self.assertEqual(msiexec("/i", extra=["REINSTALL=ALL", "REINSTALLMODE=omus"]), 0)
+        self.assertEqual((INSTALLED / "brannostelwin.exe").read_bytes(),
+                         (rig.DIST / "brannostelwin.exe").read_bytes(), "not repaired")
+
         registry.register_profile()
         status, events = standins.dial(INSTALLED / "brannostelxp.exe")
         self.assertEqual(status, 0)
@@ -151,8 +197,16 @@ class InstallRoundTrip(unittest.TestCase):
 
 
 class Upgrades(unittest.TestCase):
-    """The shipped package, then the next release over it, then the shipped
-    one again as a rollback, then removal, in the package prefix."""
+    """The shipped package, then another build over it, then for the next
+    release the shipped one again as a rollback, then removal, in the
+    package prefix. Wine's msiexec, as Windows', compares the first three
+    fields of a version in its search for related products."""
+    CASES = [
+        # (case, the other build's version, whether an older one is refused then)
+        ("the next release", rig.next_version(), True),
+        ("the fourth field only", rig.VERSION.rpartition(".")[0] + ".2", False),
+        ("the same version, one program changed", rig.VERSION, False),
+    ]
 
     setUpClass = InstallRoundTrip.setUpClass
     tearDownClass = InstallRoundTrip.tearDownClass
@@ -162,41 +216,42 @@ class Upgrades(unittest.TestCase):
 
     def test_upgrade_rollback_remove(self):
         before = set(wine.drive_files())
-        next_version = rig.next_version()
-        with rig.scratch() as folder:
-            # The next release's programs differ in their bytes, so that its
-            # files can be told from the shipped ones.
-            next_programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"next release"
-                             for name in rig.SHIPPED}
-            for name, data in next_programs.items():
-                (folder / f"{name}.exe").write_bytes(data)
-            next_msi = rig.package(version=next_version, folder=folder)
-            pack(next_version, folder, next_msi)
+        for case, version, refuses_older in self.CASES:
+            with self.subTest(case), rig.scratch() as folder:
+                # The other build's programs differ in their bytes, so that
+                # its files can be told from the shipped ones.
+                programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"another build"
+                            for name in rig.SHIPPED}
+                for name, data in programs.items():
+                    (folder / f"{name}.exe").write_bytes(data)
+                other = rig.package(version=version, folder=folder)
+                pack(version, folder, other)
 
-            self.assertEqual(msiexec("/i"), 0)
-            self.assertEqual([e["DisplayVersion"] for e in uninstall_entries()], [rig.VERSION])
+                self.assertEqual(msiexec("/i"), 0)
+                self.assertEqual([e["DisplayVersion"] for e in uninstall_entries()], [rig.VERSION])
 
-            self.assertEqual(msiexec("/i", next_msi), 0, "the next release was not installed")
-            entries = uninstall_entries()
-            self.assertEqual([(e["DisplayVersion"], e["NoModify"]) for e in entries],
-                             [(next_version, "0x1")], "not one entry, of the next release")
-            self.assertEqual(self.installed(), next_programs)
-            links = shortcuts()
-            for name in rig.SHIPPED:
-                self.assertTrue(mentions(links[name].read_bytes(),
-                                         f"C:\\Program Files\\Brannostel\\{name}.exe"))
-            self.assertEqual(standins.dial(INSTALLED / "brannostelxp.exe")[0], 0)
+                self.assertEqual(msiexec("/i", other), 0, "the other build was not installed")
+                entries = uninstall_entries()
+                self.assertEqual([(e["DisplayVersion"], e["NoModify"]) for e in entries],
+                                 [(version, "0x1")], "not one entry, of the other build")
+                self.assertEqual(self.installed(), programs)
+                links = shortcuts()
+                for name in rig.SHIPPED:
+                    self.assertTrue(mentions(links[name].read_bytes(),
+                                             f"C:\\Program Files\\Brannostel\\{name}.exe"))
+                self.assertEqual(standins.dial(INSTALLED / "brannostelxp.exe")[0], 0)
 
-            # The rollback is refused and changes nothing.
-            files = wine.drive_files()
-            self.assertNotEqual(msiexec("/i"), 0, "an older version was installed over a newer one")
-            self.assertEqual(uninstall_entries(), entries)
-            self.assertEqual(wine.drive_files(), files)
+                if refuses_older:  # and changes nothing
+                    files = wine.drive_files()
+                    self.assertNotEqual(msiexec("/i"), 0, "an older version installed over a newer")
+                    self.assertEqual(uninstall_entries(), entries)
+                    self.assertEqual(wine.drive_files(), files)
 
-            self.assertEqual(msiexec("/x", next_msi), 0)
-        self.assertEqual(uninstall_entries(), [])
-        self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
-        self.assertEqual(set(wine.drive_files()) - before, set(), "files or shortcuts left behind")
+                self.assertEqual(msiexec("/x", other), 0)
+                self.assertEqual(uninstall_entries(), [])
+                self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
+                self.assertEqual(set(wine.drive_files()) - before, set(),
+                                 "files or shortcuts left behind")
 
 
 class RefusedOn64Bit(unittest.TestCase):
