@@ -72,7 +72,8 @@ IMPORT_ALLOWLIST = [
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
-    ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strlen wcscspn wcslen _ultow",
+    ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strlen wcscspn wcslen wcsspn "
+     "_ultow",
      "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
