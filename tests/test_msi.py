@@ -130,6 +130,8 @@ class Package(unittest.TestCase):
                     suminfo.split("Revision number (UUID): ")[1][:38])
 
         with rig.scratch() as folder:
+            # Packed here, as dist/'s package may be of an earlier commit's time.
+            pack(rig.VERSION, rig.DIST, folder / "built.msi")
             changed = folder / "changed"
             shutil.copytree(rig.DIST, changed)
             with (changed / "brannostelwin.exe").open("ab") as program:
@@ -141,7 +143,8 @@ class Package(unittest.TestCase):
                 with self.subTest(case):
                     msi = folder / f"{len(case)}.msi"
                     pack(version, programs, msi)
-                    self.assertEqual([a == b for a, b in zip(codes(msi), codes(MSI))], [same, same])
+                    self.assertEqual([a == b for a, b in zip(codes(msi), codes(folder / "built.msi"))],
+                                     [same, same])
 
 
 class InstallRoundTrip(unittest.TestCase):
