@@ -17,12 +17,12 @@ if [ -z "$mirror" ]; then
   echo "build-image.sh: apt has no source for $suite main to build the guest from" >&2
   exit 1
 fi
-# Wine of both architectures, Python for the rig, wixl and Python's
-# compound-file reader for the upgrade test's next release, the locales for
-# a Spanish session, a display for console windows that show; what the init
-# uses.
+# Wine of both architectures, Python for the rig, wixl, msitools and
+# Python's compound-file and PE readers for the upgrade test's other builds,
+# the locales for a Spanish session, a display for console windows that
+# show; what the init uses.
 packages=(linux-image-amd64 kmod iproute2 qemu-guest-agent python3 python3-olefile
-          wine wine32:i386 wine64 wixl locales xvfb)
+          python3-pefile wine wine32:i386 wine64 wixl msitools locales xvfb)
 
 root=$out/root
 unmount() {
