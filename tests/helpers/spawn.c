@@ -82,14 +82,24 @@ static BOOL StartPseudo(LPWSTR command, PROCESS_INFORMATION* pi, HANDLE* output)
                         &si.StartupInfo, pi);
 }
 
-// Appends what the pipe holds now to shown.
-static void Drain(HANDLE pipe, char* shown, DWORD room) {
+// Appends what the pipe holds now to shown; false once its other end is
+// closed.
+static BOOL Drain(HANDLE pipe, char* shown, DWORD room) {
   DWORD ready = 0, used = (DWORD)strlen(shown), read = 0;
-  while (PeekNamedPipe(pipe, NULL, 0, NULL, &ready, NULL) && ready > 0 && used + 1 < room &&
+  if (!PeekNamedPipe(pipe, NULL, 0, NULL, &ready, NULL)) return FALSE;
+  while (ready > 0 && used + 1 < room &&
          ReadFile(pipe, shown + used, min(ready, room - used - 1), &read, NULL)) {
     used += read;
     shown[used] = 0;
+    if (!PeekNamedPipe(pipe, NULL, 0, NULL, &ready, NULL)) return FALSE;
   }
+  return TRUE;
+}
+
+static DWORD WINAPI ClosePseudo(LPVOID unused) {
+  (void)unused;
+  ClosePseudoConsole(console);
+  return 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
@@ -156,14 +166,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   text[0] = 0;
   if (ownConsole) Screen(out, text, sizeof text / sizeof *text);
   if (pseudo) {
-    ClosePseudoConsole(console);  // which sends the last of its output
-    DWORD used = (DWORD)strlen(bytes + size), read = 0;
-    while (used + 1 < sizeof bytes - size &&
-           ReadFile(host, bytes + size + used, sizeof bytes - size - used - 1, &read, NULL) &&
-           read) {
-      used += read;
+    // Closing, the pseudo console sends the last of its output and waits
+    // for it to be read: read on until its end of the pipe goes, 10 s at most.
+    CloseHandle(CreateThread(NULL, 0, ClosePseudo, NULL, 0, NULL));
+    for (DWORD left = 0; left < 10000 && Drain(host, bytes + size, sizeof bytes - size);
+         left += 50) {
+      Sleep(50);
     }
-    bytes[size + used] = 0;
   } else {
     WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes + size, sizeof bytes - size, NULL, NULL);
   }
