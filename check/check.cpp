@@ -94,20 +94,27 @@ void LoadDllsFromSystemOnly() {
   }
 }
 
+// One kind of information about the check's own token, into data; false
+// where Windows gives none.
+[[nodiscard]] bool ReadOwnToken(TOKEN_INFORMATION_CLASS kind, void* data, DWORD size) {
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
+    return false;
+  }
+  DWORD used = 0;
+  const BOOL read = GetTokenInformation(token, kind, data, size, &used);
+  CloseHandle(token);
+  return read != FALSE;
+}
+
 // The service account the check runs as, if it does: its per-user settings
 // are that account's, not those of the user signed in.
 [[nodiscard]] const wchar_t* ServiceAccount() {
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
-    return nullptr;
-  }
   union {
     TOKEN_USER user;
     BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } owner = {};
-  DWORD size = 0;
-  const BOOL read = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size);
-  CloseHandle(token);
+  const bool read = ReadOwnToken(TokenUser, &owner, sizeof owner);
   static constexpr struct {
     WELL_KNOWN_SID_TYPE sid;
     const wchar_t* name;
@@ -115,7 +122,7 @@ void LoadDllsFromSystemOnly() {
                    {WinLocalServiceSid, L"LocalService"},
                    {WinNetworkServiceSid, L"NetworkService"}};
   for (const auto& account : kAccounts) {
-    if (read != FALSE && IsWellKnownSid(owner.user.User.Sid, account.sid) != FALSE) {
+    if (read && IsWellKnownSid(owner.user.User.Sid, account.sid) != FALSE) {
       return account.name;
     }
   }
@@ -228,6 +235,7 @@ static_assert(LauncherReads(true, false, false, false) == MappingsRead::kUser, "
 struct Mapping {
   HKEY root = nullptr;
   const char* path = kMappingsKey;
+  bool inStore = false;  // this user's virtual store of the machine-wide key
   bool found = false;
   char profile[MAX_PATH] = "";
   // Where the launcher reads the virtual store: the machine-wide key's own
@@ -243,17 +251,9 @@ struct Mapping {
 #ifdef _WIN64
   return false;
 #else
-  HANDLE token = nullptr;
-  if (LOBYTE(LOWORD(GetVersion())) < 6 ||
-      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
-    return false;
-  }
   DWORD allowed = 0;
-  DWORD size = 0;
-  const BOOL read =
-      GetTokenInformation(token, TokenVirtualizationAllowed, &allowed, sizeof allowed, &size);
-  CloseHandle(token);
-  return read != FALSE && allowed != 0;
+  return LOBYTE(LOWORD(GetVersion())) >= 6 &&
+         ReadOwnToken(TokenVirtualizationAllowed, &allowed, sizeof allowed) && allowed != 0;
 #endif
 }
 
@@ -283,6 +283,7 @@ struct Mapping {
   std::memcpy(mapping.machineProfile, mapping.profile, sizeof mapping.profile);
   mapping.root = HKEY_CURRENT_USER;
   mapping.path = store;
+  mapping.inStore = true;
   mapping.found = QueryText(key, kConnectionEntryName, mapping.profile);
   return mapping;
 }
@@ -298,18 +299,18 @@ void ReportMapping(Report& report, const Mapping& mapping) {
     report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
     return;
   }
-  const bool isStore = mapping.path != kMappingsKey;
   const bool isMachineWide = mapping.root == HKEY_LOCAL_MACHINE;
   const Text where = KeyName(mapping.root, mapping.path);
   const OpenedKey key = OpenedKey::Open(mapping.root, mapping.path);
   if (mapping.found) {
-    report.Line(Status::kOk, isMachineWide || isStore ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
+    report.Line(Status::kOk,
+                isMachineWide || mapping.inStore ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
                 {where.Get(), shown.Get(), Text().Append(mapping.profile).Get()});
     NoteValueShape(report, key, kConnectionEntryName, where, shown, false);
   } else {
     ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
   }
-  if (isStore) {
+  if (mapping.inStore) {
     report.Line(Status::kNote, IDS_VIRTUAL_STORE, {machineWide.Get()});
     if (mapping.machineFound && mapping.found &&
         std::strcmp(mapping.machineProfile, mapping.profile) != 0) {

@@ -109,18 +109,13 @@ Text Report::Format(UINT message, Inserts inserts, bool joined) const {
   // FormatMessage reads as many inserts as the text names: never fewer here.
   Text copies[3] = {Text(L""), Text(L""), Text(L"")};
   DWORD_PTR arguments[3] = {};
-  int count = 0;
-  for (const wchar_t* insert : inserts) {
-    if (count < 3) {
-      copies[count].Append(insert);
-      count++;
-    }
-  }
+  const wchar_t* const* insert = inserts.begin();
   for (int i = 0; i < 3; ++i) {
-    if (joined) {
-      copies[i].Replace(L' ', kJoined);
+    if (insert != inserts.end()) {
+      copies[i].Append(*insert++);
     }
-    arguments[i] = reinterpret_cast<DWORD_PTR>(copies[i].Get());
+    arguments[i] =
+        reinterpret_cast<DWORD_PTR>((joined ? copies[i].Replace(L' ', kJoined) : copies[i]).Get());
   }
   wchar_t formatted[1024];
   if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,

@@ -73,8 +73,7 @@ IMPORT_ALLOWLIST = [
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
     ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strlen wcscspn wcslen wcsspn "
-     "_ultow",
-     "ReactOS msvcrt exports"),
+     "_ultow", "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
     ("ADVAPI32.DLL", "IsWellKnownSid", "docs: Windows XP"),

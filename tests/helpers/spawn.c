@@ -10,9 +10,10 @@
 //                  sees (as CI agents and ssh servers host programs)
 // Where it has a console, the helper makes it, 80 columns wide, leaves it to
 // the program alone, reads what it shows and, once it shows PROMPT, types
-// KEY (enter or ctrl-c); of a pseudo console it reads what its host is sent. RESULT gets the
-// program's exit status, all 32 bits, in hex on a line of its own (124 if it did not end within a
-// minute; then it is ended), then the console's text, UTF-8.
+// KEY (enter or ctrl-c); of a pseudo console it reads what its host is
+// sent. RESULT gets the program's exit status, all 32 bits, in hex on a line
+// of its own (124 if it did not end within a minute; then it is ended), then
+// the console's text, UTF-8.
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -54,9 +55,10 @@ static void Type(HANDLE in, int ctrl) {
   WriteConsoleInputW(in, keys, 2, &written);
 }
 
-// Starts command on a pseudo console of its own, the helper holding its
-// host's end; what the host is sent goes to shown (UTF-8, as sent).
 static HPCON console;
+
+// Starts command on a pseudo console of its own; output gets the host's end
+// of the pipe, what the host is sent (UTF-8).
 static BOOL StartPseudo(LPWSTR command, PROCESS_INFORMATION* pi, HANDLE* output) {
   HANDLE inRead, inWrite, outWrite;
   if (!CreatePipe(&inRead, &inWrite, NULL, 0) || !CreatePipe(output, &outWrite, NULL, 0) ||
