@@ -31,16 +31,25 @@ suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
 unfetched=""  # the indexes the last apt-get update could not fetch
 updated=""
 
+# Every output below is read whole before it is judged: a reader that stops
+# at its first match (grep -q) would leave a writer with more to say to die
+# of SIGPIPE, and pipefail would count that against the answer.
 missing_of() {
-  local p
+  local p states
   for p in "$@"; do
-    dpkg-query -W -f='${db:Status-Status}\n' "$p" 2>/dev/null | grep -qx installed || echo "$p"
+    states=$(dpkg-query -W -f='${db:Status-Status}\n' "$p" 2>/dev/null) || true
+    grep -qx installed <<<"$states" || echo "$p"
   done
+}
+has_i386() {
+  local foreign
+  foreign=$(dpkg --print-foreign-architectures)
+  grep -qx i386 <<<"$foreign"
 }
 needs_root() {
   echo "Missing: $*" >&2
   echo "Installing needs root. Run this script as root, or run:" >&2
-  dpkg --print-foreign-architectures | grep -qx i386 ||
+  has_i386 ||
     echo "  sudo dpkg --add-architecture i386" >&2
   echo "  sudo apt-get update && sudo apt-get install $*" >&2
   exit 1
@@ -97,7 +106,7 @@ if [ "$(id -u)" -eq 0 ] && [ -n "$(dpkg --audit 2>/dev/null)" ]; then
   fi
 fi
 mapfile -t missing < <(missing_of "${packages[@]}")
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! has_i386; then
   [ "$(id -u)" -eq 0 ] || needs_root "${missing[@]:-the i386 architecture}"
   echo "Adding the i386 architecture (for 32-bit Wine)"
   dpkg --add-architecture i386
@@ -108,7 +117,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The check's Spanish is tested in a Spanish session, whose locale must exist.
-if ! locale -a 2>/dev/null | grep -qix 'es_ES.utf-\?8'; then
+locales=$(locale -a 2>/dev/null) || true
+if ! grep -qix 'es_ES.utf-\?8' <<<"$locales"; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "Missing: the es_ES.UTF-8 locale. Run this script as root, or run:" >&2
     echo "  sudo localedef -i es_ES -f UTF-8 es_ES.UTF-8" >&2

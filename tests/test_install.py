@@ -41,9 +41,9 @@ CASES = [
     ("healthy mirror, the install fails", "ok", "fail", None, "", 1,
      ["Could not install cmake: E: Unable to correct problems, you have held broken packages."],
      UPDATES + [INSTALL]),
-    # dpkg knows a package it has not installed: only "ii" counts. What
-    # dpkg --audit reports is finished first, and installed again if it
-    # still is not.
+    # dpkg knows a package it has not installed: only the status "installed"
+    # counts, not one that merely ends in it. What dpkg --audit reports is
+    # finished first, and installed again if it still is not.
     ("a package half-configured", "ok", "ok", "iF", "The following packages are only half "
      "configured", 0, [CUT_OFF, "Installing: cmake"], ["dpkg --configure -a"] + UPDATES + [INSTALL]),
     ("a package only unpacked", "ok", "ok", "iU", "The following packages have been unpacked but "
@@ -51,7 +51,10 @@ CASES = [
      ["dpkg --configure -a"] + UPDATES + [INSTALL]),
     ("a package removed, its settings kept", "ok", "ok", "rc", "", 0, ["Installing: cmake"],
      UPDATES + [INSTALL]),
-    # Installed, however it is selected and for however many architectures.
+    ("a package known, not installed", "ok", "ok", "un", "", 0, ["Installing: cmake"],
+     UPDATES + [INSTALL]),
+    # Installed, however it is selected and for however many architectures,
+    # whenever dpkg-query writes its lines.
     ("a package held", "ok", "fail", "hi", "", 0, [], []),
     ("a package installed for two architectures", "ok", "fail", "ii,ii", "", 0, [], []),
     (UNFINISHED, "ok", "ok", "iF",

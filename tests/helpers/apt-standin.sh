@@ -27,7 +27,11 @@ case "${0##*/} $*" in
     for missing in $STANDIN_MISSING; do [ "$3" = "$missing" ] && exit 1; done
     states=ii
     for entry in $STANDIN_STATES; do [ "${entry%%=*}" = "$3" ] && states=${entry#*=}; done
+    first=1
     for state in $(echo "$states" | tr , ' '); do
+      # Each later line comes once a reader that stopped at the first is gone.
+      [ -z "$first" ] && /bin/sleep 0.2
+      first=
       case "$state" in
         ?i) echo installed ;; ?F) echo half-configured ;; ?U) echo unpacked ;;
         ?c) echo config-files ;; *) echo not-installed ;;
