@@ -5,13 +5,41 @@
   run.py guest start|stop                              one x86 guest for the run
 It runs where the architectures it needs run (rig.places), as a whole in the
 guest if need be, ending at the test's time limit (BRANNOSTEL_TIMEOUT) less a
-margin; where they cannot run at all it says why and exits 77 (skipped)."""
+margin; where they cannot run at all it says why and exits 77 (skipped).
+Each failure shows what the programs run under Wine since its test or
+subtest began said, and how they ended (rig.wine.said)."""
 import os
 import sys
 import unittest
 
 import rig
 from rig import places, wine
+
+class Result(unittest.TextTestResult):
+    def startTest(self, test):
+        wine.mark()
+        super().startTest(test)
+
+    def addFailure(self, test, err):
+        super().addFailure(test, noted(err))
+
+    def addError(self, test, err):
+        super().addError(test, noted(err))
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err and noted(err))
+
+
+def noted(err):
+    if said := wine.said():
+        err[1].add_note(f"What the programs run under Wine said:\n{said}")
+    return err
+
+
+def subtest(self, *args, original=unittest.TestCase.subTest, **params):
+    wine.mark()
+    return original(self, *args, **params)
+
 
 if __name__ == "__main__":
     args, needs, guest = sys.argv[1:], set(), places.guest
@@ -35,4 +63,6 @@ if __name__ == "__main__":
     elif in_prefix:
         wine.ensure_prefix()
     if args[0] not in ("setup", "cleanup"):
-        unittest.main(module=None, argv=[sys.argv[0], "-v", *args])
+        unittest.TestCase.subTest = subtest
+        unittest.main(module=None, argv=[sys.argv[0], *args],
+                      testRunner=unittest.TextTestRunner(resultclass=Result, verbosity=2))

@@ -49,10 +49,10 @@ def pack(version, programs, msi):
 def uninstall_entries():
     """Programs and Features' entries of this product, each as {value: data},
     read from the registry view of the package's own architecture."""
-    listing = subprocess.run([wine.loader(), "reg", "query", UNINSTALL, "/s"], env=wine.environment(),
-                             check=True, capture_output=True, text=True).stdout
+    status, listing = wine.output("reg", ["query", UNINSTALL, "/s"])
+    assert status == 0, f"reg query ended with {status}"
     entries = []
-    for line in listing.splitlines():
+    for line in listing.decode(errors="replace").splitlines():
         if line.startswith("HKEY_"):
             entries.append({})
         elif entries and len(fields := line.split(None, 2)) >= 2 and fields[1].startswith("REG_"):

@@ -29,9 +29,8 @@ def set_registry(values):
     steps = [f"del|{hive}\\{key}" for hive, key in keys]
     steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
               for hive, key, name, kind, data in values]
-    proc = wine.start(rig.BUILD / "standins" / "regset.exe", steps, trace=True)
-    _, said = proc.communicate(timeout=60)
-    assert proc.returncode == 0, f"could not set up the registry: {said.decode()} {values}"
+    status = wine.run(rig.BUILD / "standins" / "regset.exe", steps)
+    assert status == 0, f"could not set up the registry ({status:#x}): {values}"
 
 
 def profile_values(profile=b"C:\\zel.cmp"):

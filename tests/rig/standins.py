@@ -5,7 +5,6 @@ Access API's phonebook lookups (tests/standins/rasapi32.c) for the check.
 Each stand-in logs to a file the test names, and stays "open" until the test
 releases it, when asked to."""
 import contextlib
-import subprocess
 import time
 
 import rig
@@ -129,6 +128,5 @@ def check(language="en", phonebook="all users", program=None, args=()):
                "WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n"}
         if phonebook:
             env["RASAPI_STANDIN_ENTRY"] = phonebook
-        run = subprocess.run(wine.command(program or rig.CHECK, args), env=wine.environment(env),
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
-        return run.returncode, run.stdout.decode(CODE_PAGES[language]), log.events()
+        status, report = wine.output(program or rig.CHECK, args, env)
+        return status, report.decode(CODE_PAGES[language]), log.events()

@@ -66,11 +66,6 @@ def key_events(lines):
 def run_traced(program, env=None, timeout=60):
     """Runs a program with the registry and relay traces on; returns its exit
     status and key_events() of its trace."""
-    proc = wine.start(program, env={**(env or {}), "WINEDEBUG": "+reg,+relay"}, trace=True)
-    try:
-        _, trace = proc.communicate(timeout=timeout)
-    except BaseException:
-        proc.kill()
-        proc.communicate()
-        raise
-    return proc.returncode, key_events(trace.decode(errors="replace").splitlines())
+    proc = wine.start(program, env={**(env or {}), "WINEDEBUG": "+reg,+relay"})
+    status = wine.finish(proc, timeout)
+    return status, key_events(proc.said.read_text(errors="replace").splitlines())

@@ -6,6 +6,7 @@ is set (in the guest, on its own disk), below that. Each starts as a copy of
 one made once from nothing: a fresh prefix takes seconds, not a minute.
 `wine.py stop PREFIX...` ends those prefixes' wineservers (test.sh).
 """
+import atexit
 import contextlib
 import os
 import pathlib
@@ -13,9 +14,9 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import rig
-from rig import places
 from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
 
 # Our stand-in dial dialog over Wine's builtin; no menu entries in the user's
@@ -24,15 +25,19 @@ from rig.places import LOADERS, PREFIX_KINDS, WINESERVER
 OVERRIDES = "rasdlg=n;winemenubuilder.exe=d;mscoree=;mshtml="
 ROOT = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / rig.ARCH
         if "BRANNOSTEL_PREFIXES" in os.environ else rig.BUILD)
-# How long a prefix's wineserver stays once its last program has ended. One
-# server serves all of a test's runs: one started afresh for each would load
-# and save the whole registry every time (seconds each under emulation), and
-# a program started just as it was ending would die with it. The longest
-# gap between two runs of a test was 8 s in the emulated x86 guest, and a
-# busy host makes the guest two to three times slower: 30 s covers that.
-# Bounded, so that a run killed outright, which never reaches stop(), leaves
-# no server holding its prefix for long.
-PERSIST_SECONDS = 30
+# How long a prefix's wineserver stays once its last program has ended:
+# Wine's default, as serve() leaves it.
+PERSIST_SECONDS = 3
+# What each shipped program can end with. Any other status means that it
+# never ran, or died: Wine gives 1 where it could not start it at all.
+STATUSES = {"brannostelxp": {0}, "brannostelwin": {0}, "brannostelcheck": {0, 1, 2, 3}}
+# Every program this test process ran under Wine, with the file that keeps
+# its standard error (Wine's own err: lines among it); said() reads those
+# since mark().
+RUNS = []
+_said_folder = None
+_mark = 0
+_holder = None  # the program that keeps the prefix's wineserver up: serve()
 
 
 def prefix():
@@ -50,7 +55,7 @@ def environment(extra=None, folder=None):
             "WINEPREFIX": str(folder or prefix()),
             "WINEARCH": PREFIX_KINDS[rig.PREFIX_ARCH],
             "WINELOADER": loader(),
-            "WINEDEBUG": "-all",
+            "WINEDEBUG": "fixme-all",
             "WINEDLLOVERRIDES": OVERRIDES,
             **(extra or {})}
 
@@ -61,12 +66,10 @@ def quiet(command, folder=None, check=True):
 
 
 def ensure_prefix():
-    """Makes the prefix unless it is there, (re)installs the stand-ins into
-    it, and keeps its wineserver up until stop() or PERSIST_SECONDS after
-    its last program."""
+    """Makes the prefix unless it is there, starts its wineserver afresh for
+    this test process (serve()), and (re)installs the stand-ins into it."""
     folder = prefix()
-    fresh = not (folder / "system.reg").exists()
-    if fresh:
+    if not (folder / "system.reg").exists():
         pristine = ROOT.parent / f"pristine-{rig.PREFIX_ARCH}"
         if not (pristine / "system.reg").exists():
             shutil.rmtree(pristine, ignore_errors=True)
@@ -75,12 +78,7 @@ def ensure_prefix():
             quiet([WINESERVER, "-w"], pristine)  # everything saved
         shutil.rmtree(folder, ignore_errors=True)
         shutil.copytree(pristine, folder, symlinks=True)
-    persist()  # one wineserver for all the runs
-    if fresh:
-        # What the relay trace shows when a test turns it on: the closing of
-        # handles and the calls into the shell.
-        quiet([loader(), "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
-               "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
+    serve()
     standins = rig.BUILD / "standins"
     for library in ("rasdlg.dll", "rasapi32.dll", "rasman.dll", "rastapi.dll"):
         shutil.copy2(standins / library, system_folder() / library)
@@ -107,27 +105,43 @@ def fresh_prefix():
 
 
 def stop(folder=None):
-    """Ends a prefix's wineserver (this one's by default) and all it runs."""
+    """Ends a prefix's wineserver (this one's by default) and all it runs,
+    once it has saved the registry."""
+    global _holder
     quiet([WINESERVER, "-k"], folder, check=False)
+    quiet([WINESERVER, "-w"], folder, check=False)
+    if folder is None and _holder is not None:
+        _holder.wait()
+        _holder = None
 
 
-def persist():
-    """Starts the prefix's wineserver where none runs, to stay
-    PERSIST_SECONDS after its last program. A server no program has used
-    yet has no last program and would never end, so a program that ends at
-    once uses it first (but in the guest, whose prefixes end with it)."""
-    started = subprocess.run([WINESERVER, f"-p{PERSIST_SECONDS}"], env=environment(),
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-    if started and not places.guest.INSIDE:
-        run(rig.BUILD / "standins" / "regset.exe")
+def serve():
+    """Starts the prefix's wineserver afresh, kept up for as long as this
+    test process lives by one program that waits for its standard input,
+    which ends with this process however it ends.
 
-
-def restart():
-    """Ends the prefix's wineserver and all it runs, once it has saved the
-    registry, and starts one afresh."""
+    A wineserver that outlives its last program by a set time ends at a
+    moment no test chooses, and a program started as it ends finds its
+    socket but no server behind it: Wine's loader tries to connect for 5.5 s
+    and then gives up with status 1, before any code of the program runs
+    (dlls/ntdll/unix/server.c, server_connect). Under load the server takes
+    longer than that to save a registry of megabytes and end; status-1
+    starts with nothing said were seen there, in the package tests and the
+    check's. So no server of a test ends while the test runs: only stop()
+    ends one, and the next program serves afresh. Killed outright, the test
+    leaves a server that ends PERSIST_SECONDS after the holder."""
+    global _holder
     stop()
-    quiet([WINESERVER, "-w"], check=False)
-    persist()
+    _holder = subprocess.Popen(command("cmd", ["/c", "set /p hold="]), env=environment(),
+                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    # A program that ends, so that the server has had a last program even
+    # if the holder is killed before it is up; and what the relay trace
+    # shows when a test turns it on: the closing of handles and the calls
+    # into the shell.
+    status = run("reg", ["add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
+                         "/d", "ntdll.NtClose;shell32.ShellExecuteA", "/f"])
+    assert status == 0, f"reg add ended with {status}"
 
 
 def windows_path(path):
@@ -136,27 +150,67 @@ def windows_path(path):
 
 def command(program, args=()):
     """The command that runs a program under Wine. An x86 program gets the
-    32-bit loader, also in a 64-bit prefix, as Wine's own launcher does."""
+    32-bit loader, also in a 64-bit prefix, as Wine's own launcher does.
+
+    Address-space randomization is off for it (setarch -R), so that its
+    layout is the same at every start. Debian builds Wine without the
+    preloader that reserves the addresses Windows fixes before anything
+    else is mapped; now and then a start under load then died before any
+    code of the program ran, with status 1 and "err:virtual:
+    virtual_alloc_first_teb wine: failed to map the shared user data:
+    c0000018" (STATUS_CONFLICTING_ADDRESSES: something was already mapped
+    at 0x7FFE0000)."""
     path = pathlib.Path(program)
     image = path.read_bytes()[:4096] if path.is_file() else b""
     header = int.from_bytes(image[0x3C:0x40], "little")
     x86 = image[header + 4:header + 6] == b"\x4c\x01"  # IMAGE_FILE_MACHINE_I386
-    return [LOADERS["x86"] if x86 else loader(), str(program), *args]
+    return ["setarch", "-R", LOADERS["x86"] if x86 else loader(), str(program), *args]
 
 
-def start(program, args=(), env=None, trace=False):
-    """Starts a program under Wine with env added; returns the Popen, with
-    its standard error piped for trace. Whoever starts one ends it: see
+def start(program, args=(), env=None, stdout=subprocess.DEVNULL):
+    """Starts a program under Wine with env added; returns the Popen, whose
+    standard error goes to the file .said. Whoever starts one ends it: see
     running()."""
-    return subprocess.Popen(command(program, args), env=environment(env), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
+    global _said_folder
+    if _holder is None:
+        serve()
+    if _said_folder is None:
+        (rig.BUILD / "scratch").mkdir(parents=True, exist_ok=True)
+        _said_folder = tempfile.mkdtemp(prefix="said-", dir=rig.BUILD / "scratch")
+        atexit.register(shutil.rmtree, _said_folder, ignore_errors=True)
+    said = pathlib.Path(_said_folder) / f"{len(RUNS)}-{pathlib.Path(str(program)).name}.txt"
+    with said.open("wb") as errors:
+        proc = subprocess.Popen(command(program, args), env=environment(env), stdout=stdout,
+                                stderr=errors)
+    proc.program, proc.said = str(program), said
+    RUNS.append(proc)
+    return proc
+
+
+def mark():
+    """Where what said() reads begins: the runs from here on."""
+    global _mark
+    _mark = len(RUNS)
+
+
+def said(lines=12):
+    """The last lines of standard error of each program run since mark(), with
+    its command and status, for a failure to say what happened."""
+    parts = []
+    for proc in RUNS[_mark:]:
+        text = proc.said.read_text(errors="replace").splitlines() if proc.said.exists() else []
+        status = "still running" if proc.poll() is None else f"status {proc.returncode:#x}"
+        parts.append(f"--- {' '.join(map(str, proc.args[3:]))[:200]}: {status}"
+                     + "".join(f"\n    {line}" for line in text[-lines:]))
+    return "\n".join(parts)
 
 
 @contextlib.contextmanager
 def display():
     """An X display of its own (Xvfb) for the length of a with block, on which
     a console's window shows as on a desktop; yields its DISPLAY. What drew
-    on it ends with it: the prefix's wineserver starts afresh."""
+    on it ends with it: the prefix's wineserver ends, and the next program
+    serves afresh."""
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"],
                               pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -167,7 +221,7 @@ def display():
     finally:
         server.kill()
         server.wait()
-        restart()
+        stop()
 
 
 def console(how, command, env=None, answer=("-", "enter")):
@@ -184,13 +238,20 @@ def console(how, command, env=None, answer=("-", "enter")):
 
 
 def finish(proc, timeout):
-    """Waits for a started program's end; kills it and fails at timeout."""
+    """Waits for a started program's end, with its standard output (if piped)
+    in .output; returns its status. Fails at timeout, killing it, and where
+    a shipped program ends with a status it never returns."""
     try:
-        return proc.wait(timeout=timeout)
+        proc.output, _ = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         proc.kill()
-        proc.wait()
-        raise AssertionError(f"{proc.args[1]} still running after {timeout} s") from None
+        proc.communicate()
+        raise AssertionError(f"{proc.program} still running after {timeout} s") from None
+    statuses = STATUSES.get(pathlib.PureWindowsPath(proc.program).stem.lower())
+    if statuses and proc.returncode not in statuses:
+        raise AssertionError(f"{proc.program} did not run: status {proc.returncode:#x}, "
+                             "which it never returns")
+    return proc.returncode
 
 
 @contextlib.contextmanager
@@ -211,12 +272,19 @@ def run(program, args=(), env=None, timeout=60):
     return finish(start(program, args, env), timeout)
 
 
+def output(program, args=(), env=None, timeout=60):
+    """Runs a program under Wine to its end; returns its exit status and its
+    standard output."""
+    proc = start(program, args, env, subprocess.PIPE)
+    return finish(proc, timeout), proc.output
+
+
 def hives():
     """The prefix's whole registry, every key and value as its hive files
     hold them once the wineserver has saved all it holds (it saves as it
     ends): {file name: [lines]}. The keys' times are left out: Wine's own
     start-up writes the same values again."""
-    restart()
+    stop()  # the next program serves afresh
     saved = {hive: [re.sub(r"^(\[.*\]) \d+$", r"\1", line) for line in
                     (prefix() / hive).read_text(errors="replace").splitlines()
                     if not line.startswith("#time=")]
