@@ -13,6 +13,32 @@ SystemPath::SystemPath(const char* name) {
   std::strcat(path, name);
 }
 
+void OwnFolder(char (&folder)[MAX_PATH]) {
+  const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  char* const slash = length > 0 && length < MAX_PATH ? std::strrchr(folder, '\\') : nullptr;
+  if (slash == nullptr) {
+    folder[0] = '\0';
+    return;
+  }
+  *slash = '\0';
+}
+
+bool FolderHoldsDll(const char* folder) {
+  char pattern[MAX_PATH];
+  if (folder[0] == '\0' || std::strlen(folder) + sizeof "\\*.dll" > MAX_PATH) {
+    return true;  // where it cannot be looked at, take the worst
+  }
+  std::strcpy(pattern, folder);
+  std::strcat(pattern, "\\*.dll");
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  FindClose(search);
+  return true;
+}
+
 LoadedLibrary LoadedLibrary::FromSystem(const SystemPath& library, DWORD flags, DWORD& error) {
   const char* const path = library.path;
   const HMODULE module = path[0] != '\0'

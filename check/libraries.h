@@ -11,6 +11,25 @@ struct SystemPath {
   char path[MAX_PATH] = "";
 };
 
+// The folder the check was started from, without a trailing backslash;
+// empty where Windows cannot tell.
+void OwnFolder(char (&folder)[MAX_PATH]);
+// Whether a folder holds any file named *.dll.
+[[nodiscard]] bool FolderHoldsDll(const char* folder);
+
+// Whether the check may load a library that runs code, whose own loads by
+// bare name look in the check's folder first unless Windows is told not to:
+// only where Windows restricts that search to the system folder
+// (SetDefaultDllDirectories), or where the folder holds no DLL to load.
+[[nodiscard]] constexpr bool LibrariesSafe(bool searchRestricted, bool folderHoldsDll) {
+  return searchRestricted || !folderHoldsDll;
+}
+// (search restricted, the check's folder holds a DLL)
+static_assert(LibrariesSafe(true, true), "8 and later, Vista and 7 with KB2533623: System32 only");
+static_assert(LibrariesSafe(true, false), "the same, nothing beside the check");
+static_assert(LibrariesSafe(false, false), "XP, Vista, 7 without it: no DLL beside the check");
+static_assert(!LibrariesSafe(false, true), "XP, Vista, 7 without it: a DLL in Downloads");
+
 // A function that not every supported Windows documents, as type Function:
 // looked up, not imported, so that the check starts wherever it is missing
 // (then null).

@@ -15,6 +15,7 @@
 #define IDS_WOW64 19
 #define IDS_DEFAULT_VALUE 20
 #define IDS_SERVICE_ACCOUNT 21
+#define IDS_OTHER_ACCOUNT 23
 #define IDS_TYPE_NUMBER 22
 
 // brannostelwin: what the registry lookups found, and why not.
@@ -64,6 +65,8 @@
 #define IDS_ENTRY_UNKNOWN 87
 #define IDS_FIX_ENTRY 88
 #define IDS_RAS_LIBRARY_MISSING 89
+#define IDS_DLL_FOLDER 90
+#define IDS_FIX_DLL_FOLDER 91
 
 // The end.
 #define IDS_SUMMARY_0 96

@@ -90,6 +90,9 @@ class Reports(unittest.TestCase):
                 shown = report.splitlines()
                 for line in lines:
                     self.assertTrue(any(s.startswith(line) for s in shown), f"{line!r} not in\n{report}")
+                if status == 0 and setup != "copied":  # a clean workstation: no warning
+                    self.assertEqual([s for s in shown if s.startswith(("  WARNING", "  AVISO"))],
+                                     [], report)
                 lookups = [e for e in events if e[0] == "lookup"]
                 self.assertEqual(lookups[:1], [] if setup == "rasapi32.dll" else [LOOKUP])
                 loaded = [standins.unhex(f["from"]).decode() for e, f in events if e == "loaded"]

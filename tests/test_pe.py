@@ -67,16 +67,18 @@ IMPORT_ALLOWLIST = [
      "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
      "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
      "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler "
-     "GetConsoleScreenBufferInfo GetVersion", "docs: Windows 2000"),
+     "GetConsoleScreenBufferInfo GetVersion FindClose FindFirstFileA GetModuleFileNameA lstrcmpiW",
+     "docs: Windows 2000"),
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
-    ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strlen wcscspn wcslen wcsspn "
-     "_ultow", "ReactOS msvcrt exports"),
+    ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strcpy strlen strrchr wcscspn "
+     "wcslen wcsspn _ultow", "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
-    ("ADVAPI32.DLL", "IsWellKnownSid", "docs: Windows XP"),
+    ("ADVAPI32.DLL", "GetSidIdentifierAuthority GetSidSubAuthority GetSidSubAuthorityCount "
+     "IsValidSid LookupAccountSidW", "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", "docs: Windows 2000"),
 ]
@@ -306,6 +308,12 @@ class ProgramFiles(unittest.TestCase):
                 reads = [line for line in code
                          if any(re.search(rf"0x0*{place:x}\b", line) for place in places)]
                 self.assertGreaterEqual(len(reads), 4 if holds_buffers else 2, "\n".join(reads))
+                # A clobbered cookie ends the process by the fail-fast
+                # interrupt, which keeps Windows' crash report, with
+                # FAST_FAIL_STACK_COOKIE_CHECK_FAILURE (2) in ecx.
+                self.assertTrue([i for i, line in enumerate(code) if re.search(r"\bint +\$0x29$", line)
+                                 and re.search(r"\bmov +\$0x2,%ecx$", code[i - 1])],
+                                "no fail-fast interrupt for a clobbered cookie")
                 entries = [(e.struct.Type, pe.get_dword_at_rva(e.struct.AddressOfRawData))
                            for e in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
                 flags = EX_DLL_CHARACTERISTICS[rig.ARCH]
