@@ -2,10 +2,14 @@
 the same programs, version and date every time, so that a release can be
 checked against its source:
 
-- the product code is a name-based UUID of the architecture, the version
-  and the programs' bytes: the same for a rebuild, new for every version
-  and every different build (as a major upgrade needs), since Windows
-  Installer tells versions apart by their first three fields only;
+- the product code and the package code are name-based UUIDs of the whole
+  package (the architecture, the version, the programs, the release time,
+  the tables), each under a name of its own: the same for a rebuild, and
+  both new for any change at all, so that every new package is a major
+  upgrade of the installed one. A new package code with the old product
+  code would be refused over the installed package (1638, "Another version
+  of this product is already installed"), and Windows Installer tells
+  versions apart by their first three fields only;
 - wixl (0.101) has no AllowSameVersionUpgrades, gives the files no
   version and hashes every file: the tables are set here after it, with
   msibuild. The upgrade takes the same three-field version too (maximum
@@ -15,8 +19,7 @@ checked against its source:
   program; no MsiFileHash row, which is for unversioned files only;
 - wixl makes a random package code and stamps the build time; both are set
   here in the summary information: the times to the release time
-  (release_time()), the package code to a UUID of the package's
-  content, so different content always gets a different code;
+  (release_time()), the package code as above;
 - the programs are packed with that time as their file time.
 
 Usage: pack.py VERSION ARCH PROGRAMS_FOLDER MSI
@@ -40,6 +43,8 @@ WXS = HERE / "brannostel.wxs"
 PROGRAMS = ("brannostelxp.exe", "brannostelwin.exe", "brannostelcheck.exe")
 # The namespace of this product's codes; never changes.
 NAMESPACE = uuid.UUID("6F0C3B1E-2D4A-5E8F-9A7B-1C2D3E4F5A6B")
+# The product code the package is first built with, until its content is known.
+PLACEHOLDER = "00000000-0000-0000-0000-000000000001"
 # Summary information properties (Windows Installer's names).
 PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
 VT_LPSTR, VT_FILETIME = 30, 64
@@ -134,25 +139,27 @@ def set_tables(msi, upgrade_code, version, programs):
 
 def pack(version, arch, programs, msi):
     seconds = release_time()
-    build = hashlib.sha256(b"".join((pathlib.Path(programs) / n).read_bytes() for n in PROGRAMS))
-    product_code = uuid.uuid5(NAMESPACE, f"product {arch} {version} {build.hexdigest()}")
     with tempfile.TemporaryDirectory() as staging:
         for name in PROGRAMS:
             shutil.copyfile(pathlib.Path(programs) / name, pathlib.Path(staging) / name)
             os.utime(pathlib.Path(staging) / name, (seconds, seconds))
         subprocess.run(["wixl", "-a", arch, "-D", f"Version={version}", "-D", f"Arch={arch}",
-                        "-D", f"ProductCode={product_code}", "-o", str(msi), str(WXS)],
+                        "-D", f"ProductCode={{{PLACEHOLDER}}}", "-o", str(msi), str(WXS)],
                        cwd=staging, check=True)
     properties = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True,
                                 capture_output=True, text=True).stdout
     [upgrade_code] = [line.split("\t")[1] for line in properties.splitlines()
                       if line.startswith("UpgradeCode\t")]
     set_tables(msi, upgrade_code, version, programs)
-    # The package code is a UUID of everything else: set it to a fixed value
-    # first, so that only the content decides it.
+    # Both codes are UUIDs of everything else, each under a name of its own:
+    # hashed with fixed values in their places, so that only the content
+    # decides them, and any change to it changes both.
     set_summary(msi, uuid.UUID(int=0), seconds)
-    content = hashlib.sha256(pathlib.Path(msi).read_bytes()).digest()
-    set_summary(msi, uuid.UUID(bytes=content[:16], version=5), seconds)
+    content = hashlib.sha256(pathlib.Path(msi).read_bytes()).hexdigest()
+    product_code = str(uuid.uuid5(NAMESPACE, f"product {content}")).upper()
+    subprocess.run(["msibuild", str(msi), "-q", f"UPDATE `Property` SET `Value` = '{{{product_code}}}' "
+                    "WHERE `Property` = 'ProductCode'"], check=True, capture_output=True)
+    set_summary(msi, uuid.uuid5(NAMESPACE, f"package {content}"), seconds)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 and removal in a Wine prefix of its own (BRANNOSTEL_PREFIX_NAME, set by CTest),
 an upgrade and a refused rollback there, and the x86 package's refusal of
 64-bit Windows."""
+import os
 import re
 import shutil
 import subprocess
@@ -40,10 +41,12 @@ def table(name, msi=MSI):
     return [line.split("\t") for line in export.stdout.splitlines()[3:]]  # past names, types, keys
 
 
-def pack(version, programs, msi):
-    """Packs the programs in the folder programs at version, as the build does."""
+def pack(version, programs, msi, released=None):
+    """Packs the programs in the folder programs at version, as the build does
+    (at the release time released, in seconds since 1970, where given)."""
     subprocess.run([sys.executable, rig.SOURCE / "installer" / "pack.py", version, rig.ARCH,
-                    programs, msi], check=True, capture_output=True)
+                    programs, msi], check=True, capture_output=True,
+                   env={**os.environ, **({"SOURCE_DATE_EPOCH": str(released)} if released else {})})
 
 
 def uninstall_entries():
@@ -119,10 +122,11 @@ class Package(unittest.TestCase):
 
 
     def test_codes(self):
-        # The same build is the same package. A major upgrade needs a new
-        # product code, and new content a new package code; Windows
-        # Installer tells versions apart by three fields only, so a
-        # different build of the same version is another product too.
+        # The same build is the same package; any other package is another
+        # product too, with both codes new: a new package code with the
+        # old product code is refused over the installed one (1638).
+        # Windows Installer tells versions apart by three fields only, so
+        # a different build of the same version is another product too.
         def codes(msi):
             suminfo = subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
                                      text=True).stdout
@@ -136,13 +140,15 @@ class Package(unittest.TestCase):
             shutil.copytree(rig.DIST, changed)
             with (changed / "brannostelwin.exe").open("ab") as program:
                 program.write(b"another build")
-            for case, version, programs, same in [
-                    ("the same build", rig.VERSION, rig.DIST, True),
-                    ("the next release", rig.next_version(), rig.DIST, False),
-                    ("the same version, one program changed", rig.VERSION, changed, False)]:
+            for case, version, programs, released, same in [
+                    ("the same build", rig.VERSION, rig.DIST, None, True),
+                    ("the next release", rig.next_version(), rig.DIST, None, False),
+                    ("the same version, one program changed", rig.VERSION, changed, None, False),
+                    ("the same programs, released at another time", rig.VERSION, rig.DIST,
+                     1_000_000_000, False)]:
                 with self.subTest(case):
                     msi = folder / f"{len(case)}.msi"
-                    pack(version, programs, msi)
+                    pack(version, programs, msi, released)
                     self.assertEqual([a == b for a, b in zip(codes(msi), codes(folder / "built.msi"))],
                                      [same, same])
 
