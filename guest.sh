@@ -8,6 +8,6 @@
 # first use on a machine builds the guest (as root; docs/testing.md).
 #
 #   ./guest.sh /usr/lib/wine/wine --version
-#   ./guest.sh bench/run.py measure-x86
+#   ./guest.sh python3 -m unittest ...   (from tests/)
 set -euo pipefail
 exec /usr/bin/python3 "$(dirname "$0")/guest/guest.py" run -- "$@"
