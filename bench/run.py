@@ -2,8 +2,9 @@
 C programs making the same platform calls with the same resources, built
 for the same architecture: one on the C runtime's start-up, one bare, with
 no start-up, load configuration, cookie or guard): file size against both,
-start-up to hand-off time under Wine and peak memory against the bare one.
-Writes BENCHMARKS.md. An architecture this machine cannot run
+start-up to hand-off time under Wine and peak memory against the bare one;
+each shipped program's sections; the test suite's times. Writes all of
+BENCHMARKS.md. An architecture this machine cannot run
 gets its sizes only, and the reason.
 
 Runs alternate program and floor, in pairs whose order alternates too, with
@@ -15,10 +16,13 @@ import json
 import os
 import pathlib
 import platform
+import re
 import statistics
 import subprocess
 import sys
 import time
+
+import pefile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 # The test rig, which this shares, lives in tests/. It serves the
@@ -29,7 +33,10 @@ import rig
 from rig import places, registry, wine
 
 PAIRS = int(os.environ.get("BENCH_PAIRS", "41"))
-TEST_TIMES = "## Test times"
+# What the launchers aim at: size against the floor and the bare floor,
+# start-up time against the bare floor, as fractions more.
+TARGETS = {"floor": 0.10, "bare": 0.25, "start": 0.05}
+ARCH_PREFIXES = ("x86.", "x64.")
 LAUNCHERS = [
     # (program, floors, environment for the stand-ins)
     ("brannostelxp", "xp", {"RASDLG_STANDIN_LOG": ""}),
@@ -111,18 +118,63 @@ def measure_arch():
     print(json.dumps({"rows": rows, "reason": reason}))
 
 
+def sizes():
+    """Every shipped program's size, and the bare floors', with each section's
+    bytes in the file: where a launcher's bytes go beyond its bare floor."""
+    rows, names = [], set()
+    for arch in places.ARCHS:
+        build = ROOT / "build" / arch
+        files = [(name, ROOT / "dist" / arch / f"{name}.exe") for name in rig.SHIPPED]
+        files += [(f"bare floor of {name}", build / "bench" / f"bare_{floor}.exe")
+                  for name, floor, _ in LAUNCHERS]
+        for name, path in files:
+            with pefile.PE(str(path), fast_load=True) as pe:
+                sections = {s.Name.rstrip(b"\0").decode(): s.SizeOfRawData for s in pe.sections}
+            names |= set(sections)
+            rows.append((arch, name, path.stat().st_size, sections))
+    order = sorted(names)
+    return (["| arch | program | bytes | " + " | ".join(f"`{n}`" for n in order) + " |",
+             "|---|---|---|" + "---|" * len(order)] +
+            [f"| {arch} | {name} | {size} | " + " | ".join(str(sections.get(n, "–")) for n in order)
+             + " |" for arch, name, size, sections in rows])
+
+
+def test_times():
+    """One CTest run over both trees, one test per core, as ./test.sh runs it:
+    each test's seconds by architecture, and the run's total."""
+    run = subprocess.run(["ctest", "--test-dir", str(ROOT / "build"), "--parallel",
+                          str(os.cpu_count())], capture_output=True, text=True)
+    times, total = {}, "?"
+    for line in run.stdout.splitlines():
+        if m := re.search(r"Test +#\d+: (\S+) \.+[ *]*(\w+[\w ]*?) +([\d.]+) sec$", line):
+            arch, test = (m[1].split(".", 1) if m[1].startswith(ARCH_PREFIXES) else ("once", m[1]))
+            times.setdefault(test, {})[arch] = m[3] if m[2] == "Passed" else f"{m[3]} ({m[2]})"
+        elif m := re.search(r"Total Test time \(real\) = +([\d.]+) sec", line):
+            total = m[1]
+    columns = ("x86", "x64", "once")
+    sums = {c: sum(float(t[c].split()[0]) for t in times.values() if c in t) for c in columns}
+    return (["| test | " + " | ".join(columns) + " |", "|---|---|---|---|"] +
+            [f"| {test} | " + " | ".join(t.get(c, "–") for c in columns) + " |"
+             for test, t in sorted(times.items())] +
+            ["| **sum** | " + " | ".join(f"**{sums[c]:.1f}**" for c in columns) + " |",
+             f"| **CTest's total** | | | **{total}** |"])
+
+
 def main():
     lines = ["# Benchmarks", "",
+             "Written by `./bench/run.sh` (`bench/run.py`); nothing here is measured by hand.", "",
+             "## Launchers against their floors", "",
              "Each launcher against its floors: minimal C programs making the same platform",
              "calls with the same resources, built with the same toolchain for the same",
              "architecture (`bench/floor_*.c`). The floor runs on the C runtime's start-up,",
              "with the launchers' flags, load configuration, cookie and guard; the bare",
              "floor has no start-up (its entry calls WinMain, then ExitProcess), no load",
              "configuration, no cookie and no guard. Times, against the bare floor, are",
-             f"whole runs under Wine with the stand-ins answering at once, {PAIRS} alternating",
-             "pairs after a warm-up; ratios are the median of the per-pair ratios.",
-             "Targets: size within 10% of the floor and 25% of the bare floor, start-up",
-             "within 5%.", "",
+             "whole runs under Wine with the stand-ins answering at once, in alternating",
+             "pairs after a warm-up (how many: below the table); ratios are the median of",
+             "the per-pair ratios. The aims: size within "
+             f"{TARGETS['floor']:.0%} of the floor and {TARGETS['bare']:.0%} of the bare floor,",
+             f"start-up within {TARGETS['start']:.0%}.", "",
              "| arch | launcher | size (bytes) | floor | size ratio | bare floor | bare ratio "
              "| wall (ms) | bare | wall ratio | CPU (ms) | bare | CPU ratio | peak RSS (KiB) "
              "| bare |",
@@ -143,15 +195,20 @@ def main():
         lines += result["rows"]
         if result["reason"]:
             notes.append(f"{arch}: sizes only; not run here: {result['reason']}.")
-    lines += ["", *notes, "", f"Machine: {machine()}.", "",
+    lines += ["", *notes, "", f"Pairs: {PAIRS}. Machine: {machine()}.", "",
+              "## Where the bytes go", "",
+              "Each shipped program and each bare floor, with the bytes each section takes",
+              "in the file (the file alignment rounds every section up): what a launcher",
+              "has beyond its bare floor is the frame's start, the stack cookie, the load",
+              "configuration and the guard.", "", *sizes(), "",
+              "## Test times", "",
+              "Seconds per test, from one CTest run over both trees with one test per core,",
+              "as `./test.sh` runs them, on the machine above (x86 in the emulated guest",
+              "where it cannot run 32-bit programs). They vary from run to run on shared",
+              "machines.", "", *test_times(), "",
               "Reproduce with `./bench/run.sh` (it builds first; `BENCH_PAIRS=N` changes the",
               "number of pairs)."]
-    # The test times below the benchmark are measured by hand (see there);
-    # they are kept as they are.
-    report = ROOT / "BENCHMARKS.md"
-    old = report.read_text() if report.exists() else ""
-    kept = old[old.index(TEST_TIMES):] if TEST_TIMES in old else ""
-    report.write_text("\n".join(lines) + "\n" + (f"\n{kept}" if kept else ""))
+    (ROOT / "BENCHMARKS.md").write_text("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":

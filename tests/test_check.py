@@ -147,6 +147,34 @@ class Consoles(unittest.TestCase):
                                         redirected[language])
                     self.assertEqual(self.PROMPTS[language] in shown, waits, shown)
 
+    def test_readme_samples(self):
+        # The README's sample reports are real runs of their scenarios: on
+        # an 80-column console from a prompt, in English, the machine-wide
+        # key mapping another connection, the user's this one, no phonebook
+        # entry; redirected, in Spanish, all there but the profile file.
+        # Only the case of the system folder's path differs.
+        samples = re.findall(r"```text\n(.*?)```", (rig.SOURCE / "README.md").read_text(), re.S)
+        program = ("HKLM", registry.APP_PATHS, None, registry.REG_SZ,
+                   b"C:\\WINDOWS\\system32\\cmmgr32.exe\0")
+
+        def entry(hive, name, profile):
+            return (hive, registry.MAPPINGS, name, registry.REG_SZ, profile + b"\0")
+
+        registry.set_registry([program, entry("HKLM", "Another connection", b"C:\\other.cmp"),
+                               entry("HKCU", rig.ENTRY_NAME.decode(), b"C:\\zel.cmp")])
+        with wine.display() as display:
+            _, shown = wine.console("console", ["cmd", "/c", CHECK], {
+                "WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n", "LC_ALL": standins.LOCALES["en"],
+                "DISPLAY": display})
+        registry.set_registry([program, entry("HKLM", rig.ENTRY_NAME.decode(),
+                                              b"C:\\Perfiles\\Zel\\zel.cmp")])
+        _, redirected, _ = standins.check("es", "all users")
+        for sample, run in zip(samples, (shown, redirected)):
+            expected = [line for line in sample.rstrip().lower().splitlines()
+                        if not line.startswith("c:\\>")]  # the command typed
+            with self.subTest(expected[0]):
+                self.assertEqual(run.rstrip().lower().splitlines()[-len(expected):], expected, run)
+
     def assertFits(self, shown, report):
         """The report as an 80-column console shows it: rows broken between
         words by the check, never by the console, each finding's rows after

@@ -112,6 +112,8 @@ class Package(unittest.TestCase):
         menu = {row[2].split("|")[1]: (row[1], row[8]) for row in table("Shortcut")}
         self.assertEqual(menu, {TITLES[name]: ("ProgramMenuFolder", f"{name}.exe")
                                 for name in rig.SHIPPED})
+        readme = " ".join((rig.SOURCE / "README.md").read_text().split())
+        self.assertEqual([t for t in menu if f'"{t}"' not in readme], [], "not as the README says")
         self.assertEqual([row[2] for row in table("Feature")], ["Zel Servicios IP dial-up launchers"])
         self.assertEqual(sorted(row[0] for row in table("Icon")),
                          sorted(f"{n}.exe" for n in rig.SHIPPED))
