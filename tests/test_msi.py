@@ -218,10 +218,15 @@ class Upgrades(unittest.TestCase):
     package prefix. Wine's msiexec, as Windows', compares the first three
     fields of a version in its search for related products."""
     CASES = [
-        # (case, the other build's version, whether an older one is refused then)
-        ("the next release", rig.next_version(), True),
-        ("the fourth field only", rig.VERSION.rpartition(".")[0] + ".2", False),
-        ("the same version, one program changed", rig.VERSION, False),
+        # (case, the other package's version, whether an older one is refused
+        # then, what its programs have beyond the shipped ones' bytes, its
+        # release time (None: this commit's))
+        ("the next release", rig.next_version(), True, b"another build", None),
+        ("the fourth field only", rig.VERSION.rpartition(".")[0] + ".2", False, b"another build",
+         None),
+        ("the same version, one program changed", rig.VERSION, False, b"another build", None),
+        # Another package of the same programs: a new product, not refused.
+        ("the same programs, released at another time", rig.VERSION, False, b"", 1_000_000_000),
     ]
 
     setUpClass = InstallRoundTrip.setUpClass
@@ -232,16 +237,16 @@ class Upgrades(unittest.TestCase):
 
     def test_upgrade_rollback_remove(self):
         before = set(wine.drive_files())
-        for case, version, refuses_older in self.CASES:
+        for case, version, refuses_older, extra, released in self.CASES:
             with self.subTest(case), rig.scratch() as folder, contextlib.ExitStack() as row:
-                # The other build's programs differ in their bytes, so that
-                # its files can be told from the shipped ones.
-                programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + b"another build"
+                # Where the other build's programs differ in their bytes, its
+                # files can be told from the shipped ones.
+                programs = {name: (rig.DIST / f"{name}.exe").read_bytes() + extra
                             for name in rig.SHIPPED}
                 for name, data in programs.items():
                     (folder / f"{name}.exe").write_bytes(data)
                 other = rig.package(version=version, folder=folder)
-                pack(version, folder, other)
+                pack(version, folder, other, released)
                 # Whatever fails, the next row starts with nothing installed.
                 row.callback(lambda: [msiexec("/x", msi) for msi in (other, MSI)])
 
