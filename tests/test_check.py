@@ -107,6 +107,9 @@ class Consoles(unittest.TestCase):
          "enter", True, "brannostelxp (diálogo de marcado)"),
         ("the same, answered with Ctrl+C", "console", [CHECK], "en", "ctrl-c", True,
          "brannostelxp (dial dialog)"),
+        # Enter typed while it was still working is not the answer.
+        ("the same, Enter typed before the prompt", "console", [CHECK], "en", "early-enter", True,
+         "brannostelxp (dial dialog)"),
         ("from a prompt", "console", ["cmd", "/c", CHECK], "en", "enter", False,
          "brannostelxp (dial dialog)"),
         ("on a console of its own, hidden", "hidden", [CHECK], "en", "enter", False,

@@ -10,8 +10,10 @@
 //                  sees (as CI agents and ssh servers host programs)
 // Where it has a console, the helper makes it, 80 columns wide, leaves it to
 // the program alone, reads what it shows and, once it shows PROMPT, types
-// KEY (enter or ctrl-c); of a pseudo console it reads what its host is
-// sent. RESULT gets the program's exit status, all 32 bits, in hex on a line
+// KEY (enter or ctrl-c; early-enter: Enter typed before the program runs,
+// then Enter 2 s after the prompt shows, and the status 0xea11 where the
+// program ended before that, taking the early key); of a pseudo console it
+// reads what its host is sent. RESULT gets the program's exit status, all 32 bits, in hex on a line
 // of its own (124 if it did not end within a minute; then it is ended), then
 // the console's text, UTF-8.
 #include <stdio.h>
@@ -147,24 +149,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
                                &pi)) {
     return 3;
   }
+  const int early = wcscmp(argv[4], L"early-enter") == 0;
+  if (early) Type(in, 0);  // a key typed while the program works
   if (ownConsole) FreeConsole();
   ResumeThread(pi.hThread);
 
   int size = 9;  // what the pseudo console's host is sent goes after the status
   bytes[size] = 0;
-  DWORD status = 124, waited = 0, typed = 0;
+  DWORD status = 124, waited = 0, typed = 0, prompted = 0;
   for (; waited < 60000 && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT; waited += 50) {
     if (pseudo) Drain(host, bytes + size, sizeof bytes - size);
     if (!ownConsole) continue;
     Screen(out, text, sizeof text / sizeof *text);
     // Typed again now and then: a console may not take keys before it reads.
-    if (wcsstr(text, argv[3]) && (typed == 0 || waited - typed >= 1000)) {
+    if (wcsstr(text, argv[3]) && prompted == 0) prompted = waited + 1;
+    if (early && (prompted == 0 || waited + 1 - prompted < 2000)) continue;
+    if (prompted != 0 && (typed == 0 || waited - typed >= 1000)) {
       Type(in, wcscmp(argv[4], L"ctrl-c") == 0);
       typed = waited + 1;
     }
   }
   if (waited >= 60000) TerminateProcess(pi.hProcess, 124);
   GetExitCodeProcess(pi.hProcess, &status);
+  if (early && typed == 0 && waited < 60000) status = 0xea11;
   text[0] = 0;
   if (ownConsole) Screen(out, text, sizeof text / sizeof *text);
   if (pseudo) {
