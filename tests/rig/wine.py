@@ -121,15 +121,14 @@ def serve():
     which ends with this process however it ends.
 
     A wineserver that outlives its last program by a set time ends at a
-    moment no test chooses, and a program started as it ends finds its
+    moment no test chooses, and a program started as it ends may find its
     socket but no server behind it: Wine's loader tries to connect for 5.5 s
     and then gives up with status 1, before any code of the program runs
-    (dlls/ntdll/unix/server.c, server_connect). Under load the server takes
-    longer than that to save a registry of megabytes and end; status-1
-    starts with nothing said were seen there, in the package tests and the
-    check's. So no server of a test ends while the test runs: only stop()
-    ends one, and the next program serves afresh. Killed outright, the test
-    leaves a server that ends PERSIST_SECONDS after the holder."""
+    (dlls/ntdll/unix/server.c, server_connect), which a busy machine saving
+    a registry of megabytes can take. So no server of a test ends while the
+    test runs: only stop() ends one, and the next program serves afresh.
+    Killed outright, the test leaves a server that ends PERSIST_SECONDS
+    after the holder."""
     global _holder
     stop()
     _holder = subprocess.Popen(command("cmd", ["/c", "set /p hold="]), env=environment(),
