@@ -54,11 +54,14 @@ static_assert(Store(10, true, true, false, false) == nullptr,
               "elevated, the linked token not allowed");
 static_assert(Store(6, false, true, true, true) != nullptr, "elevated on 7, 64-bit");
 
-// (service account, the session's user known, the same user)
-static_assert(NotesOtherAccount(false, true, false), "an administrator's own credentials");
-static_assert(!NotesOtherAccount(false, true, true), "the user signed in");
-static_assert(!NotesOtherAccount(true, true, false), "a service: a note of its own");
-static_assert(!NotesOtherAccount(false, false, false), "no user signed in, or none told");
+// (the session read, a user in it, the same SID)
+static_assert(NotesOtherAccount(true, true, false) == SessionNote::kOtherAccount,
+              "an administrator's own credentials; CORP\\admin against PC\\admin");
+static_assert(NotesOtherAccount(true, true, true) == SessionNote::kNone,
+              "the user signed in, however the session spells the name (the Turkish I)");
+static_assert(NotesOtherAccount(true, false, false) == SessionNote::kNoUser,
+              "session 0, a task run whether or not a user is signed in, a remote tool");
+static_assert(NotesOtherAccount(false, false, false) == SessionNote::kNone, "the session not told");
 
 // Owns a token handle, or nothing.
 class OwnedToken {
@@ -131,7 +134,7 @@ TokenFacts ReadTokenFacts() {
   return facts;
 }
 
-void NoteOtherAccount(Report& report, bool serviceAccount) {
+void NoteSessionAccount(Report& report) {
   // "DOMAIN\user" of the check's own account.
   OwnUser owner = {};
   wchar_t name[256];
@@ -143,6 +146,7 @@ void NoteOtherAccount(Report& report, bool serviceAccount) {
                                                domain, &domainSize, &use) == FALSE) {
     return;
   }
+  const Text own = Text(domain).Append(L"\\").Append(name);
   // The user signed in to the check's session, as the session tells:
   // its domain and its name.
   DWORD error = ERROR_SUCCESS;
@@ -161,14 +165,35 @@ void NoteOtherAccount(Report& report, bool serviceAccount) {
     read = query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, info, &part, &bytes) != FALSE &&
            part != nullptr && read;
   }
-  const bool known = read && parts[1][0] != L'\0';
-  if (NotesOtherAccount(serviceAccount, known, known && lstrcmpiW(parts[1], name) == 0)) {
-    Text session;
-    if (parts[0][0] != L'\0') {
-      session.Append(parts[0]).Append(L"\\");
-    }
-    report.Line(Status::kNote, IDS_OTHER_ACCOUNT,
-                {Text(domain).Append(L"\\").Append(name).Get(), session.Append(parts[1]).Get()});
+  const bool hasUser = read && parts[1][0] != L'\0';
+  Text session;
+  if (hasUser && parts[0][0] != L'\0') {
+    session.Append(parts[0]).Append(L"\\");
+  }
+  session.Append(hasUser ? parts[1] : L"");
+  // The session's account by its SID: one the check cannot look up is not
+  // known to be its own.
+  union {
+    SID sid;
+    BYTE room[SECURITY_MAX_SID_SIZE];
+  } user = {};
+  DWORD sidSize = sizeof user;
+  wchar_t userDomain[256];
+  DWORD userDomainSize = 256;
+  const bool same = hasUser &&
+                    LookupAccountNameW(nullptr, session.Get(), &user.sid, &sidSize, userDomain,
+                                       &userDomainSize, &use) != FALSE &&
+                    EqualSid(&user.sid, owner.user.User.Sid) != FALSE;
+  switch (NotesOtherAccount(read, hasUser, same)) {
+    case SessionNote::kOtherAccount:
+      report.Line(Status::kNote, Finding::kOtherAccount, IDS_OTHER_ACCOUNT,
+                  {own.Get(), session.Get()});
+      break;
+    case SessionNote::kNoUser:
+      report.Line(Status::kNote, Finding::kNoSessionUser, IDS_NO_SESSION_USER, {own.Get()});
+      break;
+    case SessionNote::kNone:
+      break;
   }
   for (const LPWSTR part : parts) {
     if (part != nullptr) {

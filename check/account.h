@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 class Report;
 
 // The account the check runs as, and what follows from it for the launchers
@@ -59,12 +61,25 @@ struct TokenFacts {
                  "Manager\\Mappings";
 }
 
-// Whether to say that the check's per-user findings are another account's
-// than the user's signed in to its session (an administrator's credentials
-// typed into the elevation prompt). A service account has its own note.
-[[nodiscard]] constexpr bool NotesOtherAccount(bool serviceAccount, bool sessionUserKnown,
-                                               bool sameUser) {
-  return !serviceAccount && sessionUserKnown && !sameUser;
+// What to say of the account the check runs as, against the user signed in
+// to its session, as their SIDs compare: names do not tell accounts apart
+// (CORP\admin and PC\admin are two), and case folded by a locale can call
+// one account two (the Turkish I). A service account has a note of its own
+// instead (the check's flow).
+enum class SessionNote : std::uint8_t {
+  kNone,
+  kOtherAccount,  // another account's (an administrator's credentials typed into the prompt)
+  kNoUser,        // no user in the session (session 0, a task run whether or not one is signed in)
+};
+[[nodiscard]] constexpr SessionNote NotesOtherAccount(bool sessionRead, bool sessionHasUser,
+                                                      bool sameSid) {
+  if (!sessionRead) {
+    return SessionNote::kNone;
+  }
+  if (!sessionHasUser) {
+    return SessionNote::kNoUser;
+  }
+  return sameSid ? SessionNote::kNone : SessionNote::kOtherAccount;
 }
 
 // The service account the check runs as (LocalSystem, LocalService or
@@ -73,6 +88,7 @@ struct TokenFacts {
 // The facts of the check's own token, as LauncherVirtualStore takes them.
 [[nodiscard]] TokenFacts ReadTokenFacts();
 // A NOTE where the check runs as another account than its session's user,
-// naming both. It loads the session library from the system folder: only
-// where no DLL can come from the check's own folder.
-void NoteOtherAccount(Report& report, bool serviceAccount);
+// naming both, or where its session has no user. It loads the session
+// library from the system folder: only where no DLL can come from the
+// check's own folder. Not for a service account, which has its own note.
+void NoteSessionAccount(Report& report);

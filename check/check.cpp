@@ -23,47 +23,71 @@ namespace {
 // Takes the check's own folder out of where DLLs are looked for by name,
 // before any is: a copy mailed to a help desk runs from Downloads, where a
 // DLL planted beside it would otherwise be loaded by any library that loads
-// one later by name (the Remote Access library does). From System32 only
-// where kernel32 can (8 and later, 7 and Vista with KB2533623); elsewhere
-// (XP SP1 and later) at least not from the current folder, and the check
-// then loads no library that runs code where its folder holds a DLL
-// (LibrariesSafe). True where the search is restricted to System32.
-[[nodiscard]] bool LoadDllsFromSystemOnly() {
+// one later by name (the Remote Access library does, and on XP user32 does
+// as it starts). From System32 only where kernel32 can (8 and later, 7 and
+// Vista with KB2533623); elsewhere (XP SP1 and later) at least not from the
+// current folder, and the check then loads no library that runs code unless
+// the folders still searched hold no DLL (LibrariesSafe). Returns the facts
+// of the search with the folders not yet looked at.
+[[nodiscard]] DllSearchFacts LoadDllsFromSystemOnly() {
   constexpr DWORD kSearchSystem32 = 0x800;  // LOAD_LIBRARY_SEARCH_SYSTEM32, from 8 on
   const auto setDefaultDllDirectories =
       Kernel32Function<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
   if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kSearchSystem32) != FALSE) {
-    return true;
+    return {true, false, ERROR_SUCCESS, ERROR_SUCCESS};
   }
   const auto setDllDirectory = Kernel32Function<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA");
-  if (setDllDirectory != nullptr) {
-    setDllDirectory("");
+  const bool currentOut = setDllDirectory != nullptr && setDllDirectory("") != FALSE;
+  return {false, !currentOut, ERROR_SUCCESS, ERROR_SUCCESS};
+}
+
+// Each folder the loader would take DLLs from that may hold one: the
+// check's own, and the current one where it is still searched (current).
+void ReportDllFolders(Report& report, const DllFolder& own, const DllFolder* current) {
+  for (const DllFolder* folder : {&own, current}) {
+    if (folder == nullptr || folder->search == ERROR_FILE_NOT_FOUND ||
+        (folder == current && lstrcmpiW(own.path, current->path) == 0)) {
+      continue;
+    }
+    const Text path(folder->path);
+    const bool found = folder->search == ERROR_SUCCESS;
+    report
+        .Line(Status::kError, found ? Finding::kDllFolder : Finding::kDllFolderUnknown,
+              found ? IDS_DLL_FOLDER : IDS_DLL_FOLDER_UNKNOWN,
+              {path.Get(), Number(folder->search).Get()})
+        .Data(path)
+        .Fix(IDS_FIX_DLL_FOLDER);
   }
-  return false;
 }
 
 }  // namespace
 
 // The check's logic, from the process start every program shares.
 int RunProgram() {
-  const bool restricted = LoadDllsFromSystemOnly();
+  DllSearchFacts search = LoadDllsFromSystemOnly();
   // As the launchers do: no system message box for a missing or bad file.
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Report report;
   report.Heading(IDS_TITLE, {L"" BRANNOSTEL_VERSION, Text().Append(kConnectionEntryName).Get()});
-  char folder[MAX_PATH];
-  OwnFolder(folder);
-  const bool librariesSafe = LibrariesSafe(restricted, FolderHoldsDll(folder));
+  // Where the search is limited to System32, no folder needs looking at.
+  const DllFolder own = search.limited ? DllFolder() : OwnFolder();
+  const DllFolder current = search.currentSearched ? CurrentFolder() : DllFolder();
+  search.ownFolder = own.search;
+  search.currentFolder = current.search;
+  const bool librariesSafe = LibrariesSafe(search);
+  if (!librariesSafe) {
+    ReportDllFolders(report, own, search.currentSearched ? &current : nullptr);
+  }
   const wchar_t* const account = ServiceAccount();
   if (account != nullptr) {
-    report.Line(Status::kNote, IDS_SERVICE_ACCOUNT, {account});
+    report.Line(Status::kNote, Finding::kServiceAccount, IDS_SERVICE_ACCOUNT, {account});
   } else if (librariesSafe) {
-    NoteOtherAccount(report, false);
+    NoteSessionAccount(report);
   }
   const bool winReady = CheckConnectionManagerLauncher(report);
   const bool xpReady = CheckDialDialogLauncher(report, librariesSafe);
   const int status = (winReady ? 0 : 1) | (xpReady ? 0 : 2);
-  report.Heading(IDS_SUMMARY_0 + status);
-  report.WaitIfSomeoneAnswers(status, account != nullptr);
+  report.Summary(status);
+  report.WaitIfSomeoneAnswers(status, account != nullptr, librariesSafe);
   return status;
 }

@@ -80,8 +80,9 @@ void Unquote(const char* text, char (&file)[MAX_PATH]) {
 }
 
 // A value the lookup read: what of it the launcher does not use as stored.
-void NoteValueShape(Report& report, const OpenedKey& key, const char* name, const Text& where,
-                    const Text& shown, bool isProgram) {
+void NoteValueShape(Report& report, const OpenedKey& key, HKEY hive, const char* path,
+                    const char* name, const Text& shown, bool isProgram) {
+  const Text where = KeyName(hive, path);
   BYTE data[MAX_PATH];
   DWORD type = REG_NONE;
   DWORD size = sizeof data;
@@ -90,28 +91,65 @@ void NoteValueShape(Report& report, const OpenedKey& key, const char* name, cons
   }
   // The program's %variables% are judged where the program is looked for.
   if (type == REG_EXPAND_SZ && !isProgram) {
-    report.Line(Status::kWarning, IDS_VALUE_EXPAND, {where.Get(), shown.Get()});
+    report
+        .Line(Status::kWarning, Finding::kMappingValueExpand, IDS_VALUE_EXPAND,
+              {where.Get(), shown.Get()})
+        .Key(hive, path)
+        .Value(name);
   } else if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    report.Line(Status::kWarning, IDS_VALUE_TYPE,
-                {where.Get(), shown.Get(), TypeName(report, type).Get()});
+    const Text typeName = TypeName(report, type);
+    report
+        .Line(Status::kWarning,
+              isProgram ? Finding::kAppPathsValueType : Finding::kMappingValueType, IDS_VALUE_TYPE,
+              {where.Get(), shown.Get(), typeName.Get()})
+        .Key(hive, path)
+        .Value(name)
+        .Data(typeName);
   }
   const auto* zero = static_cast<const BYTE*>(std::memchr(data, 0, size));
   if (zero != nullptr && zero + 1 < data + size) {
-    report.Line(Status::kWarning, IDS_VALUE_TRAILING, {where.Get(), shown.Get()});
+    report
+        .Line(Status::kWarning,
+              isProgram ? Finding::kAppPathsValueTrailing : Finding::kMappingValueTrailing,
+              IDS_VALUE_TRAILING, {where.Get(), shown.Get()})
+        .Key(hive, path)
+        .Value(name);
   }
 }
 
 // A value the lookup refused, in a key it opened: missing, or longer than a
-// path may be.
-void ExplainRefusedValue(Report& report, const OpenedKey& key, const char* name, const Text& where,
-                         const Text& shown) {
+// path may be; with what to do about it.
+void ExplainRefusedValue(Report& report, const OpenedKey& key, HKEY hive, const char* path,
+                         const char* name, const Text& shown, UINT fix,
+                         Report::Inserts fixInserts) {
+  const Text where = KeyName(hive, path);
+  const bool isProgram = name == nullptr;
   DWORD size = 0;
   if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-    report.Line(Status::kError, IDS_VALUE_MISSING, {where.Get(), shown.Get()});
+    report
+        .Line(Status::kError,
+              isProgram ? Finding::kAppPathsValueMissing : Finding::kMappingValueMissing,
+              IDS_VALUE_MISSING, {where.Get(), shown.Get()})
+        .Key(hive, path)
+        .Value(name)
+        .Fix(fix, fixInserts);
   } else if (size > MAX_PATH) {
-    report.Line(Status::kError, IDS_VALUE_TOO_LONG, {where.Get(), shown.Get(), Number(size).Get()});
+    report
+        .Line(Status::kError,
+              isProgram ? Finding::kAppPathsValueTooLong : Finding::kMappingValueTooLong,
+              IDS_VALUE_TOO_LONG, {where.Get(), shown.Get(), Number(size).Get()})
+        .Key(hive, path)
+        .Value(name)
+        .Data(Number(size))
+        .Fix(fix, fixInserts);
   } else {  // a full buffer with no terminating zero
-    report.Line(Status::kError, IDS_VALUE_UNTERMINATED, {where.Get(), shown.Get()});
+    report
+        .Line(Status::kError,
+              isProgram ? Finding::kAppPathsValueUnterminated : Finding::kMappingValueUnterminated,
+              IDS_VALUE_UNTERMINATED, {where.Get(), shown.Get()})
+        .Key(hive, path)
+        .Value(name)
+        .Fix(fix, fixInserts);
   }
 }
 
@@ -121,19 +159,27 @@ void ReportAppPaths(Report& report, const char* executable) {
   const Text shown = report.Message(IDS_DEFAULT_VALUE);
   const OpenedKey key = OpenedKey::Open(HKEY_LOCAL_MACHINE, kAppPathsKey);
   if (executable != nullptr) {
-    report.Line(Status::kOk, IDS_APP_PATHS_OK,
-                {where.Get(), shown.Get(), Text().Append(executable).Get()});
-    NoteValueShape(report, key, nullptr, where, shown, true);
+    const Text stored = Text().Append(executable);
+    report
+        .Line(Status::kOk, Finding::kAppPathsOk, IDS_APP_PATHS_OK,
+              {where.Get(), shown.Get(), stored.Get()})
+        .Key(HKEY_LOCAL_MACHINE, kAppPathsKey)
+        .Value(nullptr)
+        .Data(stored);
+    NoteValueShape(report, key, HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, shown, true);
   } else if (!key) {
-    report.Line(Status::kError, IDS_APP_PATHS_MISSING, {where.Get()});
+    report.Line(Status::kError, Finding::kAppPathsMissing, IDS_APP_PATHS_MISSING, {where.Get()})
+        .Key(HKEY_LOCAL_MACHINE, kAppPathsKey)
+        .Fix(IDS_FIX_APP_PATHS, {where.Get()});
     if (OpenedKey::Open(HKEY_CURRENT_USER, kAppPathsKey)) {
-      report.Line(Status::kNote, IDS_APP_PATHS_USER_IGNORED,
-                  {KeyName(HKEY_CURRENT_USER, kAppPathsKey).Get()});
+      report
+          .Line(Status::kNote, Finding::kAppPathsUserIgnored, IDS_APP_PATHS_USER_IGNORED,
+                {KeyName(HKEY_CURRENT_USER, kAppPathsKey).Get()})
+          .Key(HKEY_CURRENT_USER, kAppPathsKey);
     }
-    report.Fix(IDS_FIX_APP_PATHS, {where.Get()});
   } else {
-    ExplainRefusedValue(report, key, nullptr, where, shown);
-    report.Fix(IDS_FIX_APP_PATHS_VALUE, {where.Get()});
+    ExplainRefusedValue(report, key, HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, shown,
+                        IDS_FIX_APP_PATHS_VALUE, {where.Get()});
   }
 }
 
@@ -219,27 +265,44 @@ void ReportMapping(Report& report, const Mapping& mapping) {
   const Text machineWide = KeyName(HKEY_LOCAL_MACHINE, kMappingsKey);
   const Text perUser = KeyName(HKEY_CURRENT_USER, kMappingsKey);
   if (mapping.root == nullptr) {
-    report.Line(Status::kError, IDS_MAPPINGS_MISSING, {machineWide.Get(), perUser.Get()});
-    report.Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
+    report
+        .Line(Status::kError, Finding::kMappingsKeyMissing, IDS_MAPPINGS_MISSING,
+              {machineWide.Get(), perUser.Get()})
+        .Key(HKEY_LOCAL_MACHINE, kMappingsKey)
+        .Fix(IDS_FIX_MAPPINGS, {shown.Get(), machineWide.Get()});
     return;
   }
   const bool isMachineWide = mapping.root == HKEY_LOCAL_MACHINE;
   const Text where = KeyName(mapping.root, mapping.path);
   const OpenedKey key = OpenedKey::Open(mapping.root, mapping.path);
   if (mapping.found) {
-    report.Line(Status::kOk,
-                isMachineWide || mapping.inStore ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
-                {where.Get(), shown.Get(), Text().Append(mapping.profile).Get()});
-    NoteValueShape(report, key, kConnectionEntryName, where, shown, false);
+    const Text profile = Text().Append(mapping.profile);
+    report
+        .Line(Status::kOk, Finding::kMappingOk,
+              isMachineWide || mapping.inStore ? IDS_MAPPING_OK : IDS_MAPPING_OK_USER,
+              {where.Get(), shown.Get(), profile.Get()})
+        .Key(mapping.root, mapping.path)
+        .Value(kConnectionEntryName)
+        .Data(profile);
+    NoteValueShape(report, key, mapping.root, mapping.path, kConnectionEntryName, shown, false);
   } else {
-    ExplainRefusedValue(report, key, kConnectionEntryName, where, shown);
+    ExplainRefusedValue(report, key, mapping.root, mapping.path, kConnectionEntryName, shown,
+                        IDS_FIX_MAPPING_VALUE, {shown.Get(), where.Get()});
   }
   if (mapping.inStore) {
-    report.Line(Status::kNote, IDS_VIRTUAL_STORE, {machineWide.Get()});
+    report
+        .Line(Status::kNote, Finding::kMappingInVirtualStore, IDS_VIRTUAL_STORE,
+              {machineWide.Get()})
+        .Key(mapping.root, mapping.path);
     if (mapping.machineFound && mapping.found &&
         std::strcmp(mapping.machineProfile, mapping.profile) != 0) {
-      report.Line(Status::kNote, IDS_VIRTUAL_STORE_DIFFERS,
-                  {machineWide.Get(), Text().Append(mapping.machineProfile).Get()});
+      const Text other = Text().Append(mapping.machineProfile);
+      report
+          .Line(Status::kNote, Finding::kVirtualStoreDiffers, IDS_VIRTUAL_STORE_DIFFERS,
+                {machineWide.Get(), other.Get()})
+          .Key(HKEY_LOCAL_MACHINE, kMappingsKey)
+          .Value(kConnectionEntryName)
+          .Data(other);
     }
   }
   if (mapping.found) {
@@ -249,9 +312,12 @@ void ReportMapping(Report& report, const Mapping& mapping) {
   if (isMachineWide && userKey &&
       RegQueryValueExA(userKey.Get(), kConnectionEntryName, nullptr, nullptr, nullptr, nullptr) ==
           ERROR_SUCCESS) {
-    report.Line(Status::kNote, IDS_MAPPING_USER_IGNORED, {perUser.Get()});
+    report
+        .Line(Status::kNote, Finding::kMappingUserIgnored, IDS_MAPPING_USER_IGNORED,
+              {perUser.Get()})
+        .Key(HKEY_CURRENT_USER, kMappingsKey)
+        .Value(kConnectionEntryName);
   }
-  report.Fix(IDS_FIX_MAPPING_VALUE, {shown.Get(), where.Get()});
 }
 
 // What the Connection Manager would be started on: the profile file.
@@ -259,16 +325,24 @@ void ReportMapping(Report& report, const Mapping& mapping) {
   const char(&profile)[MAX_PATH] = mapping.profile;
   char file[MAX_PATH];
   Unquote(profile, file);
+  const Text path = Text().Append(file);
   const bool exists = FileExists(file);
-  report.Line(exists ? Status::kOk : Status::kError, exists ? IDS_PROFILE_OK : IDS_PROFILE_MISSING,
-              {Text().Append(file).Get()});
-  if (!exists) {
-    report.Fix(IDS_FIX_PROFILE,
-               {KeyName(mapping.root, mapping.path).Get(), Quoted(kConnectionEntryName).Get()});
+  if (exists) {
+    report.Line(Status::kOk, Finding::kProfileFileOk, IDS_PROFILE_OK, {path.Get()}).Data(path);
+  } else {
+    report.Line(Status::kError, Finding::kProfileFileMissing, IDS_PROFILE_MISSING, {path.Get()})
+        .Key(mapping.root, mapping.path)
+        .Value(kConnectionEntryName)
+        .Data(path)
+        .Fix(IDS_FIX_PROFILE,
+             {KeyName(mapping.root, mapping.path).Get(), Quoted(kConnectionEntryName).Get()});
   }
   if (std::strchr(profile, ' ') != nullptr && std::strchr(profile, '"') == nullptr) {
-    report.Line(Status::kWarning, IDS_PROFILE_BLANKS);
-    report.Fix(IDS_FIX_PROFILE_BLANKS);
+    report.Line(Status::kWarning, Finding::kProfilePathBlanks, IDS_PROFILE_BLANKS)
+        .Key(mapping.root, mapping.path)
+        .Value(kConnectionEntryName)
+        .Data(Text().Append(profile))
+        .Fix(IDS_FIX_PROFILE_BLANKS);
   }
   return exists;
 }
@@ -282,22 +356,30 @@ void ReportMapping(Report& report, const Mapping& mapping) {
   const Text stored = Text().Append(executable);
   char found[MAX_PATH];
   if (FindProgram(executable, found)) {
-    report.Line(Status::kOk, IDS_CMMGR_OK, {Text().Append(found).Get()});
+    const Text path = Text().Append(found);
+    report.Line(Status::kOk, Finding::kProgramOk, IDS_CMMGR_OK, {path.Get()}).Data(path);
     return true;
   }
   char expanded[MAX_PATH];
   const DWORD length = ExpandEnvironmentStringsA(executable, expanded, MAX_PATH);
   if (length == 0 || length > MAX_PATH || std::strcmp(expanded, executable) == 0) {
-    report.Line(Status::kError, IDS_CMMGR_MISSING, {stored.Get()});
-    report.Fix(IDS_FIX_CMMGR, {where.Get()});
+    report.Line(Status::kError, Finding::kProgramMissing, IDS_CMMGR_MISSING, {stored.Get()})
+        .Key(HKEY_LOCAL_MACHINE, kAppPathsKey)
+        .Value(nullptr)
+        .Data(stored)
+        .Fix(IDS_FIX_CMMGR, {where.Get()});
     return false;
   }
-  report.Line(Status::kError, IDS_CMMGR_VARIABLES, {stored.Get()});
   // The path to store, where the expanded value names the program.
-  if (FindProgram(expanded, found)) {
-    report.Fix(IDS_FIX_CMMGR_EXPANDED, {where.Get(), Text().Append(found).Get()});
+  const bool named = FindProgram(expanded, found);
+  const Text path = Text().Append(found);
+  Raised finding =
+      report.Line(Status::kError, Finding::kProgramVariables, IDS_CMMGR_VARIABLES, {stored.Get()});
+  finding.Key(HKEY_LOCAL_MACHINE, kAppPathsKey).Value(nullptr).Data(stored);
+  if (named) {
+    finding.Fix(IDS_FIX_CMMGR_EXPANDED, {where.Get(), path.Get()});
   } else {
-    report.Fix(IDS_FIX_CMMGR_VARIABLES, {where.Get()});
+    finding.Fix(IDS_FIX_CMMGR_VARIABLES, {where.Get()});
   }
   return false;
 }
@@ -306,10 +388,11 @@ void ReportMapping(Report& report, const Mapping& mapping) {
 
 // brannostelwin's needs. The verdict is its own lookups'; the rest explains it.
 bool CheckConnectionManagerLauncher(Report& report) {
-  report.Heading(IDS_SECTION_WIN);
+  report.Section(IDS_SECTION_WIN, L"brannostelwin");
   const bool wow64 = Is32BitOn64BitWindows();
   if (wow64) {
-    report.Line(Status::kNote, IDS_WOW64, {L"brannostel-" BRANNOSTEL_VERSION "-x64.msi"});
+    report.Line(Status::kNote, Finding::kWow64Check, IDS_WOW64,
+                {L"brannostel-" BRANNOSTEL_VERSION "-x64.msi"});
   }
   char executable[MAX_PATH];
   const bool found = QueryConnectionManagerPath(executable) == 0;
@@ -317,11 +400,12 @@ bool CheckConnectionManagerLauncher(Report& report) {
   ReportAppPaths(report, found ? executable : nullptr);
   ReportMapping(report, mapping);
   if (!found || !mapping.found) {
-    report.Line(Status::kError, IDS_WIN_STARTS_NOTHING);
+    report.Line(Status::kError, Finding::kWinStartsNothing, IDS_WIN_STARTS_NOTHING);
     return false;
   }
-  report.Line(Status::kOk, IDS_WIN_STARTS,
-              {Text().Append(executable).Get(), Text().Append(mapping.profile).Get()});
-  const bool program = CheckProgram(report, executable);
-  return CheckProfileFile(report, mapping) && program;
+  const Text program = Text().Append(executable);
+  const Text profile = Text().Append(mapping.profile);
+  report.Line(Status::kOk, Finding::kWinStarts, IDS_WIN_STARTS, {program.Get(), profile.Get()});
+  const bool started = CheckProgram(report, executable);
+  return CheckProfileFile(report, mapping) && started;
 }

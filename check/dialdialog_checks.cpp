@@ -24,11 +24,15 @@ namespace {
   if (mapped && !exports) {
     error = ERROR_PROC_NOT_FOUND;
   }
-  report.Line(exports ? Status::kOk : Status::kError,
-              exports ? IDS_DIAL_LIBRARY_OK : IDS_DIAL_LIBRARY_MISSING,
-              {Text().Append(library.path).Get(), Number(error).Get()});
-  if (!exports) {
-    report.Fix(IDS_FIX_DIAL_LIBRARY);
+  const Text path = Text().Append(library.path);
+  if (exports) {
+    report.Line(Status::kOk, Finding::kDialLibraryOk, IDS_DIAL_LIBRARY_OK, {path.Get()}).Data(path);
+  } else {
+    report
+        .Line(Status::kError, Finding::kDialLibraryMissing, IDS_DIAL_LIBRARY_MISSING,
+              {path.Get(), Number(error).Get()})
+        .Data(path)
+        .Fix(IDS_FIX_DIAL_LIBRARY);
   }
   return exports;
 }
@@ -41,10 +45,8 @@ namespace {
 [[nodiscard]] bool CheckPhonebookEntry(Report& report, bool librariesSafe) {
   const Text entry = Text().Append(kConnectionEntryName);
   if (!librariesSafe) {
-    char folder[MAX_PATH];
-    OwnFolder(folder);
-    report.Line(Status::kError, IDS_DLL_FOLDER, {Text().Append(folder).Get()});
-    report.Fix(IDS_FIX_DLL_FOLDER);
+    report.Line(Status::kError, Finding::kPhonebookEntryNotLookedUp, IDS_ENTRY_NOT_LOOKED_UP,
+                {entry.Get()});
     return false;
   }
   const SystemPath path("rasapi32.dll");
@@ -54,20 +56,24 @@ namespace {
       library.Find<decltype(&RasGetEntryPropertiesA)>("RasGetEntryPropertiesA");
   const auto enumEntries = library.Find<decltype(&RasEnumEntriesA)>("RasEnumEntriesA");
   if (getEntryProperties == nullptr || enumEntries == nullptr) {
-    report.Line(
-        Status::kError, IDS_RAS_LIBRARY_MISSING,
-        {Text().Append(path.path).Get(), Number(library ? ERROR_PROC_NOT_FOUND : error).Get()});
-    report.Fix(IDS_FIX_DIAL_LIBRARY);
+    const Text file = Text().Append(path.path);
+    report
+        .Line(Status::kError, Finding::kRasLibraryMissing, IDS_RAS_LIBRARY_MISSING,
+              {file.Get(), Number(library ? ERROR_PROC_NOT_FOUND : error).Get()})
+        .Data(file)
+        .Fix(IDS_FIX_DIAL_LIBRARY);
     return false;
   }
   DWORD size = 0;
   const DWORD lookup =
       getEntryProperties(nullptr, kConnectionEntryName, nullptr, &size, nullptr, nullptr);
   if (lookup != ERROR_SUCCESS && lookup != ERROR_BUFFER_TOO_SMALL) {
-    report.Line(Status::kError,
-                lookup == ERROR_CANNOT_FIND_PHONEBOOK_ENTRY ? IDS_ENTRY_MISSING : IDS_ENTRY_UNKNOWN,
-                {entry.Get(), Number(lookup).Get()});
-    report.Fix(IDS_FIX_ENTRY, {entry.Get()});
+    const bool missing = lookup == ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    report
+        .Line(Status::kError,
+              missing ? Finding::kPhonebookEntryMissing : Finding::kPhonebookEntryUnknown,
+              missing ? IDS_ENTRY_MISSING : IDS_ENTRY_UNKNOWN, {entry.Get(), Number(lookup).Get()})
+        .Fix(IDS_FIX_ENTRY, {entry.Get()});
     return false;
   }
   UINT found = IDS_ENTRY_FOUND;
@@ -82,7 +88,7 @@ namespace {
       }
     }
   }
-  report.Line(Status::kOk, found, {entry.Get()});
+  report.Line(Status::kOk, Finding::kPhonebookEntryOk, found, {entry.Get()});
   return true;
 }
 
@@ -90,7 +96,7 @@ namespace {
 
 // brannostelxp's needs: its dial dialog library and its phonebook entry.
 bool CheckDialDialogLauncher(Report& report, bool librariesSafe) {
-  report.Heading(IDS_SECTION_XP);
+  report.Section(IDS_SECTION_XP, L"brannostelxp");
   const bool library = CheckDialLibrary(report);
   return CheckPhonebookEntry(report, librariesSafe) && library;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 SystemPath::SystemPath(const char* name) {
   const UINT length = GetSystemDirectoryA(path, MAX_PATH);
@@ -13,30 +14,68 @@ SystemPath::SystemPath(const char* name) {
   std::strcat(path, name);
 }
 
-void OwnFolder(char (&folder)[MAX_PATH]) {
-  const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
-  char* const slash = length > 0 && length < MAX_PATH ? std::strrchr(folder, '\\') : nullptr;
-  if (slash == nullptr) {
-    folder[0] = '\0';
+namespace {
+
+constexpr DWORD kRoom = sizeof DllFolder::path / sizeof *DllFolder::path;
+
+// Each Windows the README names, as the facts the check reads there: the
+// search limited, the current folder searched, how the search of its own
+// folder and of the current one ended. Under Wine the search is always
+// limited; the scripted check's rows run the rest (tests/test_check.py).
+constexpr DWORD kDll = ERROR_SUCCESS, kNone = ERROR_FILE_NOT_FOUND;
+static_assert(LibrariesSafe({true, false, kDll, kDll}), "8 and later, 7 with KB2533623: a DLL");
+static_assert(LibrariesSafe({false, false, kNone, kDll}),
+              "XP SP3, 7 without it: nothing beside it");
+static_assert(!LibrariesSafe({false, false, kDll, kNone}), "XP SP3, 7 without it: a DLL beside it");
+static_assert(!LibrariesSafe({false, false, ERROR_ACCESS_DENIED, kNone}), "a folder not listed");
+static_assert(!LibrariesSafe({false, false, ERROR_PATH_NOT_FOUND, kNone}), "a folder not found");
+static_assert(!LibrariesSafe({false, false, ERROR_INVALID_NAME, kNone}), "a name it cannot take");
+static_assert(!LibrariesSafe({false, false, ERROR_NO_MORE_FILES, kNone}), "any other end");
+static_assert(!LibrariesSafe({false, true, kNone, kDll}),
+              "XP before SP1: a DLL in the current one");
+static_assert(!LibrariesSafe({false, true, kNone, ERROR_ACCESS_DENIED}), "XP before SP1: unlisted");
+static_assert(LibrariesSafe({false, true, kNone, kNone}), "XP before SP1: neither holds one");
+
+// Searches the folder, length characters long, for files named *.dll.
+void Search(DllFolder& folder, DWORD length) {
+  constexpr wchar_t kPattern[] = L"\\*.dll";
+  if (length == 0 || length >= kRoom - sizeof kPattern / sizeof *kPattern) {
+    folder.search = ERROR_BAD_PATHNAME;  // Windows could not say, or no search could take it
     return;
   }
-  *slash = '\0';
-}
-
-bool FolderHoldsDll(const char* folder) {
-  char pattern[MAX_PATH];
-  if (folder[0] == '\0' || std::strlen(folder) + sizeof "\\*.dll" > MAX_PATH) {
-    return true;  // where it cannot be looked at, take the worst
-  }
-  std::strcpy(pattern, folder);
-  std::strcat(pattern, "\\*.dll");
-  WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(pattern, &found);
+  wchar_t pattern[kRoom];
+  wmemcpy(pattern, folder.path, length);
+  // A drive's root ends in a backslash of its own.
+  const DWORD end = folder.path[length - 1] == L'\\' ? length - 1 : length;
+  wmemcpy(pattern + end, kPattern, sizeof kPattern / sizeof *kPattern);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return false;
+    folder.search = GetLastError();
+    return;
   }
   FindClose(search);
-  return true;
+  folder.search = ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DllFolder OwnFolder() {
+  DllFolder folder;
+  const DWORD length = GetModuleFileNameW(nullptr, folder.path, kRoom);
+  wchar_t* const slash = length > 0 && length < kRoom ? wcsrchr(folder.path, L'\\') : nullptr;
+  if (slash != nullptr) {
+    *slash = L'\0';
+  }
+  Search(folder, slash != nullptr ? static_cast<DWORD>(slash - folder.path) : 0);
+  return folder;
+}
+
+DllFolder CurrentFolder() {
+  DllFolder folder;
+  const DWORD length = GetCurrentDirectoryW(kRoom, folder.path);
+  Search(folder, length < kRoom ? length : 0);
+  return folder;
 }
 
 LoadedLibrary LoadedLibrary::FromSystem(const SystemPath& library, DWORD flags, DWORD& error) {

@@ -11,25 +11,43 @@ struct SystemPath {
   char path[MAX_PATH] = "";
 };
 
-// The folder the check was started from, without a trailing backslash;
-// empty where Windows cannot tell.
-void OwnFolder(char (&folder)[MAX_PATH]);
-// Whether a folder holds any file named *.dll.
-[[nodiscard]] bool FolderHoldsDll(const char* folder);
+// A folder the loader may take a DLL from by its bare name, by its full
+// name as Windows gives it (Unicode: a name the ANSI code page cannot hold
+// is still the folder the loader uses), and how a search of it for files
+// named *.dll ended: ERROR_SUCCESS where it found one, ERROR_FILE_NOT_FOUND
+// where it holds none, any other error where it could not be looked at.
+struct DllFolder {
+  wchar_t path[2 * MAX_PATH] = L"";
+  DWORD search = ERROR_PATH_NOT_FOUND;
+};
+// The folder the check was started from, searched.
+[[nodiscard]] DllFolder OwnFolder();
+// The current folder, searched.
+[[nodiscard]] DllFolder CurrentFolder();
 
-// Whether the check may load a library that runs code, whose own loads by
-// bare name look in the check's folder first unless Windows is told not to:
-// only where Windows restricts that search to the system folder
-// (SetDefaultDllDirectories), or where the folder holds no DLL to load.
-[[nodiscard]] constexpr bool LibrariesSafe(bool searchRestricted, bool folderHoldsDll) {
-  return searchRestricted || !folderHoldsDll;
+// What decides whether a DLL planted where the check is started could be
+// loaded by a library the check loads, which loads others by bare name.
+struct DllSearchFacts {
+  // SetDefaultDllDirectories took: System32 only (8 and later; Vista and 7
+  // with KB2533623).
+  bool limited;
+  // No SetDllDirectoryA("") took the current folder out of the search: XP
+  // before its first service pack, which has no such function.
+  bool currentSearched;
+  DWORD ownFolder;      // how the search of the check's own folder ended
+  DWORD currentFolder;  // and of the current folder, where it counts
+};
+
+// Whether the check may load a library that runs code: only where Windows
+// restricts the search to the system folder, or where every folder the
+// loader looks in before it is known to hold no DLL. "Known" means a search
+// that ended in "no such file": a folder that cannot be listed, or whose
+// name the search cannot take, may hold one.
+[[nodiscard]] constexpr bool LibrariesSafe(const DllSearchFacts& facts) {
+  const auto free = [](DWORD search) { return search == ERROR_FILE_NOT_FOUND; };
+  return facts.limited ||
+         (free(facts.ownFolder) && (!facts.currentSearched || free(facts.currentFolder)));
 }
-// (search restricted, the check's folder holds a DLL)
-static_assert(LibrariesSafe(true, true), "8 and later, Vista and 7 with KB2533623: System32 only");
-static_assert(LibrariesSafe(true, false), "the same, nothing beside the check");
-static_assert(LibrariesSafe(false, false), "XP, Vista, 7 without it: no DLL beside the check");
-static_assert(!LibrariesSafe(false, true), "XP, Vista, 7 without it: a DLL in Downloads");
-
 // A function that not every supported Windows documents, as type Function:
 // looked up, not imported, so that the check starts wherever it is missing
 // (then null).
@@ -51,6 +69,7 @@ class LoadedLibrary {
   [[nodiscard]] static LoadedLibrary FromSystem(const SystemPath& library, DWORD flags,
                                                 DWORD& error);
 
+  LoadedLibrary() : module_(nullptr) {}
   LoadedLibrary(LoadedLibrary&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
@@ -66,7 +85,9 @@ class LoadedLibrary {
   // none of that name.
   template <typename Function>
   [[nodiscard]] Function Find(const char* name) const {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+    return module_ != nullptr ? reinterpret_cast<Function>(
+                                    reinterpret_cast<void (*)()>(GetProcAddress(module_, name)))
+                              : nullptr;
   }
   // Whether a library loaded as a data file (LOAD_LIBRARY_AS_DATAFILE)
   // exports a function of that name, read from its export table: none of

@@ -17,6 +17,7 @@
 #define IDS_SERVICE_ACCOUNT 21
 #define IDS_OTHER_ACCOUNT 23
 #define IDS_TYPE_NUMBER 22
+#define IDS_NO_SESSION_USER 24
 
 // brannostelwin: what the registry lookups found, and why not.
 #define IDS_APP_PATHS_OK 32
@@ -67,6 +68,8 @@
 #define IDS_RAS_LIBRARY_MISSING 89
 #define IDS_DLL_FOLDER 90
 #define IDS_FIX_DLL_FOLDER 91
+#define IDS_DLL_FOLDER_UNKNOWN 92
+#define IDS_ENTRY_NOT_LOOKED_UP 93
 
 // The end.
 #define IDS_SUMMARY_0 96

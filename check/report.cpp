@@ -30,8 +30,10 @@ Text& Text::Append(const wchar_t* text, size_t count) {
   return *this;
 }
 
-Text KeyName(HKEY hive, const char* path) {
-  Text name(hive == HKEY_LOCAL_MACHINE ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\");
+Text KeyName(HKEY hive, const char* path, bool full) {
+  const bool machine = hive == HKEY_LOCAL_MACHINE;
+  Text name(full ? (machine ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\")
+                 : (machine ? L"HKLM\\" : L"HKCU\\"));
   name.Append(path);
   return name;
 }
@@ -94,7 +96,9 @@ Report::Report()
   console_ = GetConsoleMode(output_, &mode) != FALSE;
   CONSOLE_SCREEN_BUFFER_INFO screen;
   if (console_ && GetConsoleScreenBufferInfo(output_, &screen) != FALSE) {
-    width_ = screen.srWindow.Right - screen.srWindow.Left + 1;
+    // The console wraps at its buffer's width, which may be wider than the
+    // window: a row broken at the window's width would be broken again.
+    width_ = screen.dwSize.X;
   }
   if (codePage_ == 0) {
     codePage_ = GetOEMCP();  // no console at all: the one a console would have
@@ -135,18 +139,50 @@ void Report::Heading(UINT message, Inserts inserts) {
   WriteLine(Text(), Format(message, inserts, true).Get(), 0);
 }
 
-void Report::Line(Status status, UINT message, Inserts inserts) {
+Raised::~Raised() { report_.Write(*this); }
+
+Raised& Raised::Key(HKEY hive, const char* path) {
+  key_ = KeyName(hive, path, true);
+  return *this;
+}
+
+Raised& Raised::Value(const char* name) {
+  value_ = name != nullptr ? Text().Append(name) : Text(L"(Default)");
+  return *this;
+}
+
+Raised& Raised::Data(const Text& data) {
+  data_ = data;
+  return *this;
+}
+
+Raised& Raised::Fix(UINT message, std::initializer_list<const wchar_t*> inserts) {
+  fix_ = report_.Format(message, inserts, true);
+  return *this;
+}
+
+Raised Report::Line(Status status, Finding finding, UINT message, Inserts inserts) {
+  return {*this, status, finding, Format(message, inserts, true)};
+}
+
+void Report::Section(UINT heading, const wchar_t* launcher) {
+  launcher_ = launcher;
+  Heading(heading);
+}
+
+void Report::Summary(int status) { Heading(IDS_SUMMARY_0 + status); }
+
+void Report::Write(const Raised& finding) {
   // The status word in a column of its own, two blanks in.
   Text lead(L"  ");
-  lead.Append(LoadMessage(static_cast<UINT>(status), language_).Get());
+  lead.Append(LoadMessage(static_cast<UINT>(finding.status_), language_).Get());
   for (size_t width = wcslen(lead.Get()); width < size_t{kTextColumn}; ++width) {
     lead.Append(L" ");
   }
-  WriteLine(lead, Format(message, inserts, true).Get(), kTextColumn);
-}
-
-void Report::Fix(UINT message, Inserts inserts) {
-  WriteLine(Text(L"           -> "), Format(message, inserts, true).Get(), kTextColumn + 3);
+  WriteLine(lead, finding.text_.Get(), kTextColumn);
+  if (finding.fix_.Get()[0] != L'\0') {
+    WriteLine(Text(L"           -> "), finding.fix_.Get(), kTextColumn + 3);
+  }
 }
 
 void Report::WriteLine(const Text& lead, const wchar_t* text, int indent) {
@@ -238,7 +274,7 @@ DWORD Session() {
 
 }  // namespace
 
-void Report::WaitIfSomeoneAnswers(int status, bool serviceAccount) {
+void Report::WaitIfSomeoneAnswers(int status, bool serviceAccount, bool librariesSafe) {
   // Only a console made for this process alone, that reads the keyboard, can
   // be answered by a person; one started from a prompt is the prompt's.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -250,11 +286,16 @@ void Report::WaitIfSomeoneAnswers(int status, bool serviceAccount) {
   facts.session = Session();
   facts.windowsMajor = LOBYTE(LOWORD(GetVersion()));
   facts.serviceAccount = serviceAccount;
-  // user32 is loaded only now, not imported: where it cannot be loaded or
-  // initialised (a service's desktop heap used up), the check has still
-  // run, and no one could answer it either.
+  // user32 is loaded only now, not imported, and only where it could be
+  // asked something: where it cannot be loaded or initialised (a service's
+  // desktop heap used up), the check has still run, and no one could answer
+  // it either. Where a DLL could come from the check's folder it is not
+  // loaded at all: on XP its start loads lpk.dll by name, from the
+  // program's folder first.
   DWORD error = ERROR_SUCCESS;
-  const LoadedLibrary user32 = LoadedLibrary::FromSystem(SystemPath("user32.dll"), 0, error);
+  const LoadedLibrary user32 = librariesSafe && facts.ownConsole
+                                   ? LoadedLibrary::FromSystem(SystemPath("user32.dll"), 0, error)
+                                   : LoadedLibrary();
   const auto isWindowVisible = user32.Find<decltype(&IsWindowVisible)>("IsWindowVisible");
   const auto processWindowStation =
       user32.Find<decltype(&GetProcessWindowStation)>("GetProcessWindowStation");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "findings.h"
 #include "messages.h"
 
 // A line's worth of text, wide. What does not fit is left off: a report line
@@ -25,8 +26,10 @@ class Text {
   int length_ = 0;
 };
 
-// "HKEY_LOCAL_MACHINE\path" or "HKEY_CURRENT_USER\path".
-[[nodiscard]] Text KeyName(HKEY hive, const char* path);
+// "HKLM\path" or "HKCU\path", the short form that regedit's address bar
+// and reg both take: the longest key the launcher reads fits one 80-column
+// row. full: "HKEY_LOCAL_MACHINE\path" or "HKEY_CURRENT_USER\path".
+[[nodiscard]] Text KeyName(HKEY hive, const char* path, bool full = false);
 [[nodiscard]] Text Number(DWORD number);
 
 enum class Status : std::uint8_t {
@@ -44,7 +47,10 @@ struct ConsoleFacts {
   DWORD session;        // the process's session, or kNoSession where Windows cannot tell
   DWORD windowsMajor;   // from 6 (Vista) on, session 0 is the services' alone
   bool serviceAccount;  // LocalSystem, LocalService or NetworkService
-  bool user32;          // user32.dll loaded and initialised: without it, no window either
+  // user32.dll loaded and initialised: without it, no window either. It is
+  // loaded only where no DLL can come from the check's folder
+  // (LibrariesSafe): its own start loads others by name.
+  bool user32;
 };
 inline constexpr DWORD kNoSession = 0xFFFFFFFF;
 
@@ -80,11 +86,46 @@ static_assert(!WaitsForEnter({true, true, true, 0, 10, false, true}), "session 0
 static_assert(!WaitsForEnter({true, true, true, 0, 10, true, true}), "a remote tool as SYSTEM");
 static_assert(!WaitsForEnter({true, true, true, 0, 5, true, true}), "an interactive XP service");
 static_assert(!WaitsForEnter({true, true, true, 1, 10, false, false}), "user32 cannot be loaded");
+static_assert(!WaitsForEnter({true, true, true, 1, 5, false, false}), "XP SP3, a DLL beside it");
 // A pseudo console is the program's own, its window a pseudo-window that
 // Windows Terminal 1.15 and later shows while its tab does (and its tab
 // closes at any exit status from 1.16 on); a headless host never shows it.
 static_assert(WaitsForEnter({true, true, true, 1, 10, false, true}), "Windows Terminal 1.15+");
 static_assert(!WaitsForEnter({true, false, true, 1, 10, false, true}), "a headless pseudo console");
+
+class Report;
+
+// One finding, as it is raised: its kind, its status, its text in the
+// user's language and, where it names them, the key, value and data or file
+// it is about (Key, Value, Data) and the fix (Fix). It is written when the
+// statement that raised it ends, with all of that.
+class Raised {
+ public:
+  Raised(Report& report, Status status, Finding finding, Text text)
+      : report_(report), status_(status), finding_(finding), text_(text) {}
+  Raised(const Raised&) = delete;
+  Raised(Raised&&) = delete;
+  Raised& operator=(const Raised&) = delete;
+  Raised& operator=(Raised&&) = delete;
+  ~Raised();
+
+  Raised& Key(HKEY hive, const char* path);
+  Raised& Value(const char* name);
+  Raised& Data(const Text& data);
+  // What to put where, in the user's language.
+  Raised& Fix(UINT message, std::initializer_list<const wchar_t*> inserts = {});
+
+ private:
+  friend class Report;
+  Report& report_;
+  Status status_;
+  [[maybe_unused]] Finding finding_;
+  Text text_;
+  Text key_;
+  Text value_;
+  Text data_;
+  Text fix_;
+};
 
 // The check's output: one line per finding in the user's language (Spanish
 // where the user's interface is Spanish, English otherwise), written as the
@@ -98,18 +139,24 @@ class Report {
   Report();
   // A text of the user's language, to be filled into another.
   [[nodiscard]] Text Message(UINT message, Inserts inserts = {}) const;
-  // A line of its own, such as a heading.
+  // A line of its own, such as the title.
   void Heading(UINT message, Inserts inserts = {});
+  // The findings about one launcher, under its heading, from here on.
+  void Section(UINT heading, const wchar_t* launcher);
   // A finding: a status word, then what was found and where.
-  void Line(Status status, UINT message, Inserts inserts = {});
-  // After a problem: what to put where.
-  void Fix(UINT message, Inserts inserts = {});
+  Raised Line(Status status, Finding finding, UINT message, Inserts inserts = {});
+  // The last line: which launchers lack what, and the exit status.
+  void Summary(int status);
   // Where a person sees the console and can answer (WaitsForEnter), the
   // window would close with the last line: there, wait for Enter. Anywhere
   // else, or on Ctrl+C or the window's closing, the program ends with status.
-  void WaitIfSomeoneAnswers(int status, bool serviceAccount);
+  // user32, which tells whether the window shows, is loaded only where
+  // librariesSafe (LibrariesSafe).
+  void WaitIfSomeoneAnswers(int status, bool serviceAccount, bool librariesSafe);
 
  private:
+  friend class Raised;
+  void Write(const Raised& finding);
   // text after lead, broken to the console's width where there is one, each
   // row after the first indented by indent.
   void WriteLine(const Text& lead, const wchar_t* text, int indent);
@@ -124,7 +171,8 @@ class Report {
   LANGID language_;
   HANDLE output_;
   bool console_;
-  int width_ = 0;  // the console's columns; 0 where the output is no console
+  int width_ = 0;  // the console buffer's columns; 0 where the output is no console
   UINT codePage_;
   bool started_ = false;
+  const wchar_t* launcher_ = L"";  // whose findings these are: none for the check's own
 };

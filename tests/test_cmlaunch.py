@@ -40,7 +40,7 @@ assert len(LONGEST) == 259
 
 # What the check says of each: where the lookups found what they found, or
 # why they found nothing.
-FOUND = "Profile mapped in HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Connection Manager\\Mappings"
+FOUND = "Profile mapped in HKLM\\Software\\Microsoft\\Connection Manager\\Mappings"
 
 CM = standins.CM_STANDIN
 # Where a bare cmmgr32.exe is found along the search path: the system folder,
@@ -69,9 +69,9 @@ SCENARIOS = [
      FOUND),
     ("App Paths only per user", [program("HKCU"), mapping(sz(PROFILE))], None, None,
      ["fail HKLM App Paths access=1"], "cmmgr32.exe exists, but brannostelwin reads only "
-     "HKEY_LOCAL_MACHINE"),
+     "HKLM"),
     ("no App Paths at all", [mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], None,
-     None, ["fail HKLM App Paths access=1"], "No key for cmmgr32.exe under HKEY_LOCAL_MACHINE"),
+     None, ["fail HKLM App Paths access=1"], "No key for cmmgr32.exe under HKLM"),
     ("machine-wide key without the value, per-user value",
      [program(), mapping(sz(PROFILE), name="Another connection"),
       mapping(sz(PER_USER_PROFILE), "HKCU")], None, None, BOTH_MACHINE_READS,
@@ -107,11 +107,19 @@ SCENARIOS = [
       mapping(sz(PROFILE))], PROFILE,
      TodoWine(None, CM, "dlls/shell32/tests/shlexec.c, test_lpFile_parsed: ShellExecuteA on "
               "%TMPDIR%\\simple.shlexec gives SE_ERR_FNF on Windows, todo_wine"),
-     BOTH_MACHINE_READS, "-> Store the full path in HKEY_LOCAL_MACHINE\\Software\\Microsoft\\"
+     BOTH_MACHINE_READS, "-> Store the full path in HKLM\\Software\\Microsoft\\"
      "Windows\\CurrentVersion\\App Paths\\cmmgr32.exe, with no %variables%: " + CM),
     ("program path to no such file",
      [program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")), mapping(sz(PROFILE))],
      PROFILE, None, BOTH_MACHINE_READS, "ERROR    No such program: C:\\Program Files\\Nowhere"),
+    # One run tells every fault: the profile is looked for all the same.
+    ("no such program, no such profile file",
+     [program(kind_and_data=sz(b"C:\\Program Files\\Nowhere\\cmmgr32.exe")),
+      mapping(sz(b"C:\\Nowhere\\zel.cmp"))], b"C:\\Nowhere\\zel.cmp", None, BOTH_MACHINE_READS,
+     "ERROR    No such profile file: C:\\Nowhere\\zel.cmp"),
+    # Quoted as the check advises: the file is looked for without them.
+    ("profile path quoted", [program(), mapping(sz(b'"' + PROFILE + b'"'))], b'"' + PROFILE + b'"',
+     CM, BOTH_MACHINE_READS, "OK       The profile is there: C:\\Profiles\\Zel\\zel.cmp"),
     # Stored bytes, taken as text whatever their type.
     ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, CM, BOTH_MACHINE_READS,
      FOUND),
@@ -151,7 +159,7 @@ SCENARIOS = [
      virtualized("That is this user's virtual store", FOUND)),
     ("program path unterminated",
      [program(kind_and_data=(REG_SZ, CM.encode())), mapping(sz(PROFILE))], PROFILE, CM,
-     BOTH_MACHINE_READS, "Connection Manager registered: HKEY_LOCAL_MACHINE"),
+     BOTH_MACHINE_READS, "Connection Manager registered: HKLM"),
 ]
 
 
@@ -191,8 +199,8 @@ class RegistryScenarios(unittest.TestCase):
                 self.assertIn(explained, report)
                 if started:
                     self.assertRegex(report, rf"Manager is there.*: {re.escape(started)}(\.exe)?(\r\n|\. )")
-                self.assertEqual(check_status, 0 if started and profile in PROFILE_FILES else 1,
-                                 report)
+                self.assertEqual(check_status,
+                                 0 if started and profile.strip(b'"') in PROFILE_FILES else 1, report)
 
 
 class ShellOutcomes(unittest.TestCase):

@@ -67,18 +67,18 @@ IMPORT_ALLOWLIST = [
      "GetUserDefaultUILanguage LoadResource LockResource MultiByteToWideChar ReadConsoleW "
      "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
      "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler "
-     "GetConsoleScreenBufferInfo GetVersion FindClose FindFirstFileA GetModuleFileNameA lstrcmpiW",
-     "docs: Windows 2000"),
+     "GetConsoleScreenBufferInfo GetVersion FindClose lstrcmpiW "
+     "FindFirstFileW GetCurrentDirectoryW GetModuleFileNameW", "docs: Windows 2000"),
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
     ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strcpy strlen strrchr wcscspn "
-     "wcslen wcsspn _ultow", "ReactOS msvcrt exports"),
+     "wcslen wcsspn wcsrchr _ultow", "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
     ("ADVAPI32.DLL", "GetSidIdentifierAuthority GetSidSubAuthority GetSidSubAuthorityCount "
-     "IsValidSid LookupAccountSidW", "docs: Windows 2000"),
+     "IsValidSid LookupAccountSidW LookupAccountNameW EqualSid", "docs: Windows 2000"),
     ("SHELL32.DLL", "ShellExecuteA", "docs: Windows XP"),
     ("RASDLG.DLL", "RasDialDlgA", "docs: Windows 2000"),
 ]
@@ -109,6 +109,17 @@ DEPENDENT_LOAD_FLAGS = {"x86": 54, "x64": 78}, 0x800
 # compatible on x64, where Windows enforces it; nothing on x86.
 EX_DLL_CHARACTERISTICS = {"x86": None, "x64": 0x1}
 OBJDUMP = {"x86": "i686-w64-mingw32-objdump", "x64": "x86_64-w64-mingw32-objdump"}
+# What a text of the check names that its translation must name too: a key
+# or hive, an insert, a number, a file or program, a registry type, a key's
+# last part named alone, a status word, a placeholder.
+MESSAGE_FACTS = (r"HK(?:LM|CU)\b[\\\w]*|%\d|%%\w+%%|(?<!%)\b\d+\b|[\w-]+\.(?:exe|dll|cmp|msi)\b|"
+                 r"\bbrannostel\w*|REG_\w+|\bMappings\b|\bERROR\b|\(\.cmp\)")
+# The texts that state how long a path may be, and the figure they give, the
+# launcher's: a buffer of 260 bytes (MAX_PATH), its terminating zero
+# included.
+PATH_BYTES = 260
+PATH_LIMITS = {"IDS_FIX_APP_PATHS_VALUE": PATH_BYTES - 1, "IDS_FIX_MAPPING_VALUE": PATH_BYTES - 1,
+               "IDS_VALUE_TOO_LONG": PATH_BYTES, "IDS_VALUE_UNTERMINATED": PATH_BYTES}
 
 
 def version_fields():
@@ -422,7 +433,10 @@ class ProgramFiles(unittest.TestCase):
 
     def test_check_texts_in_both_languages(self):
         # Every English text has its Spanish one, so no Spanish user meets the
-        # English that stands in for a missing one.
+        # English that stands in for a missing one, and each names the same
+        # facts in both: keys and hives, value, file and program names,
+        # numbers and inserts. The numbers are the code's: a path may have
+        # 259 characters, 260 bytes with its terminating zero.
         tables = resources(load("brannostelcheck")[0], RT_STRING)
         texts = {}
         for block, languages in tables.items():
@@ -431,10 +445,21 @@ class ProgramFiles(unittest.TestCase):
                 for index in range(16):
                     length = int.from_bytes(data[at:at + 2], "little")
                     if length:
-                        texts.setdefault(language, set()).add((block - 1) * 16 + index)
+                        texts.setdefault(language, {})[(block - 1) * 16 + index] = (
+                            data[at + 2:at + 2 + 2 * length].decode("utf-16-le"))
                     at += 2 + 2 * length
         self.assertEqual(sorted(texts), [SPANISH, US_ENGLISH])
-        self.assertEqual(texts[US_ENGLISH] - texts[SPANISH], set())
+        self.assertEqual(set(texts[US_ENGLISH]) - set(texts[SPANISH]), set())
+        names = {int(n): name for name, n in re.findall(r"#define (IDS_\w+) (\d+)",
+                                                       (rig.SOURCE / "check" / "messages.h").read_text())}
+        for message, english in texts[US_ENGLISH].items():
+            with self.subTest(names[message]):
+                facts = [sorted(re.findall(MESSAGE_FACTS, text))
+                         for text in (english, texts[SPANISH][message])]
+                self.assertEqual(facts[0], facts[1], "the languages name other facts")
+                limit = PATH_LIMITS.get(names[message])
+                self.assertEqual({f for f in facts[0] if f in ("259", "260", "261")},
+                                 {str(limit)} if limit else set(), "not the launcher's limit")
 
     def test_dist_ships_only_the_programs(self):
         shipped = sorted(p.name for p in rig.DIST.iterdir() if p.suffix.lower() in (".exe", ".dll"))

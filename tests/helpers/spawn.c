@@ -3,6 +3,8 @@
 //   spawn HOW RESULT PROMPT KEY COMMAND...
 // HOW   console    a console of its own whose window shows (as by double-click)
 //       hidden     a console of its own whose window is hidden
+//       wide       a console of its own that shows, its buffer 120 columns
+//                  wide, its window 80
 //       nul-input  a console of its own that shows, input from NUL
 //       no-window  CREATE_NO_WINDOW, as deployment agents start programs
 //       detached   DETACHED_PROCESS: no console at all
@@ -128,10 +130,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
     in = Open(L"CONIN$", FALSE);
     out = Open(L"CONOUT$", TRUE);
     // 80 columns, as XP's consoles and many help desks' have, and room for
-    // every row the program writes.
+    // every row the program writes; a wide buffer scrolls sideways.
     SMALL_RECT window = {0, 0, 79, 24};
     SetConsoleWindowInfo(out, TRUE, &window);
-    SetConsoleScreenBufferSize(out, (COORD){80, 300});
+    SetConsoleScreenBufferSize(out, (COORD){wcscmp(how, L"wide") == 0 ? 120 : 80, 300});
     if (wcscmp(how, L"nul-input") == 0) {
       si.dwFlags = STARTF_USESTDHANDLES;
       si.hStdInput = Open(L"NUL", TRUE);

@@ -118,15 +118,16 @@ LOCALES = {"en": "C.UTF-8", "es": "es_ES.UTF-8"}
 CODE_PAGES = {"en": "cp437", "es": "cp850"}
 
 
-def check(language="en", phonebook="all users", program=None, args=()):
-    """Runs brannostelcheck with its output redirected, the Remote Access API
-    stand-in holding the entry in that phonebook ("all users", "user", or
-    None: no entry); returns its status, its report as a machine of that
-    language decodes it, and the lookups the stand-in was asked for."""
+def check(language="en", phonebook="all users", program=None, args=(), env=None, cwd=None):
+    """Runs brannostelcheck (or another build of it, with env added, in the
+    folder cwd) with its output redirected, the Remote Access API stand-in
+    holding the entry in that phonebook ("all users", "user", or None: no
+    entry); returns its status, its report as a machine of that language
+    decodes it, and the lookups the stand-in was asked for."""
     with _log("RASAPI_STANDIN") as log:
         env = {**log.env, "LC_ALL": LOCALES[language],
-               "WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n"}
+               "WINEDLLOVERRIDES": wine.OVERRIDES + ";rasapi32=n", **(env or {})}
         if phonebook:
             env["RASAPI_STANDIN_ENTRY"] = phonebook
-        status, report = wine.output(program or rig.CHECK, args, env)
+        status, report = wine.output(program or rig.CHECK, args, env, cwd=cwd)
         return status, report.decode(CODE_PAGES[language]), log.events()

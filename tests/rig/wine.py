@@ -166,10 +166,10 @@ def command(program, args=()):
     return ["setarch", "-R", LOADERS["x86"] if x86 else loader(), str(program), *args]
 
 
-def start(program, args=(), env=None, stdout=subprocess.DEVNULL):
-    """Starts a program under Wine with env added; returns the Popen, whose
-    standard error goes to the file .said. Whoever starts one ends it: see
-    running()."""
+def start(program, args=(), env=None, stdout=subprocess.DEVNULL, cwd=None):
+    """Starts a program under Wine with env added, in the folder cwd (its
+    current folder under Wine too); returns the Popen, whose standard error
+    goes to the file .said. Whoever starts one ends it: see running()."""
     global _said_folder
     if _holder is None:
         serve()
@@ -180,7 +180,7 @@ def start(program, args=(), env=None, stdout=subprocess.DEVNULL):
     said = pathlib.Path(_said_folder) / f"{len(RUNS)}-{pathlib.Path(str(program)).name}.txt"
     with said.open("wb") as errors:
         proc = subprocess.Popen(command(program, args), env=environment(env), stdout=stdout,
-                                stderr=errors)
+                                stderr=errors, cwd=cwd)
     proc.program, proc.said = str(program), said
     RUNS.append(proc)
     return proc
@@ -271,10 +271,10 @@ def run(program, args=(), env=None, timeout=60):
     return finish(start(program, args, env), timeout)
 
 
-def output(program, args=(), env=None, timeout=60):
+def output(program, args=(), env=None, timeout=60, cwd=None):
     """Runs a program under Wine to its end; returns its exit status and its
     standard output."""
-    proc = start(program, args, env, subprocess.PIPE)
+    proc = start(program, args, env, subprocess.PIPE, cwd)
     return finish(proc, timeout), proc.output
 
 

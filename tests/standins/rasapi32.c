@@ -4,10 +4,15 @@
 // test asks:
 //   RASAPI_STANDIN_ENTRY  "all users" or "user": the entry "Conexion a Zel
 //                         Servicios IP" is in that phonebook; unset: no entry
+// It refuses what Windows refuses of the fields the check sets: a list whose
+// first record's size is none Windows knows (ERROR_INVALID_SIZE), a lookup
+// with nowhere to put the size. Each lookup logs the process's error mode.
+#define _WIN32_WINNT 0x0600  // GetErrorMode
 #include <windows.h>
 // windows.h first: the Remote Access headers need its types.
 #include <ras.h>
 #include <raserror.h>
+#include <stddef.h>
 
 #include "standin.h"
 
@@ -27,9 +32,9 @@ static int Phonebook(void) {
 
 static void Log(const char* call, LPCSTR phonebook, LPCSTR entry) {
   static char line[2200], book[1024], name[1024];
-  snprintf(line, sizeof line, "%s phonebook=%s entry=%s", call,
+  snprintf(line, sizeof line, "%s phonebook=%s entry=%s error_mode=0x%x", call,
            Hex(book, sizeof book, phonebook, phonebook ? strlen(phonebook) : 0),
-           Hex(name, sizeof name, entry, entry ? strlen(entry) : 0));
+           Hex(name, sizeof name, entry, entry ? strlen(entry) : 0), GetErrorMode());
   AppendLine("RASAPI_STANDIN_LOG", line);
 }
 
@@ -42,6 +47,7 @@ DWORD APIENTRY RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRY
   // As the platform's library loads its helpers: by name, at run time.
   LoadLibraryA("rastapi.dll");
   Log("lookup", phonebook, entry);
+  if (size == NULL) return ERROR_INVALID_PARAMETER;
   if (Phonebook() < 0 || entry == NULL || strcmp(entry, kEntry) != 0) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   }
@@ -54,6 +60,12 @@ DWORD APIENTRY RasEnumEntriesA(LPCSTR reserved, LPCSTR phonebook, LPRASENTRYNAME
                                LPDWORD bytes, LPDWORD count) {
   (void)reserved;
   Log("list", phonebook, NULL);
+  // The sizes Windows takes: this record's, and NT 4's, without the flags
+  // and the phonebook's path.
+  if (names == NULL ||
+      (names->dwSize != sizeof *names && names->dwSize != offsetof(RASENTRYNAMEA, dwFlags))) {
+    return ERROR_INVALID_SIZE;
+  }
   *count = 0;
   if (Phonebook() < 0) return ERROR_SUCCESS;
   if (*bytes < sizeof *names) {
