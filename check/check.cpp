@@ -8,13 +8,16 @@
 // brannostelxp lacks its dial dialog library or its phonebook entry (or the
 // Remote Access library that looks the entry up, or the check may not load
 // that library here: a DLL lies beside it where Windows cannot keep it out);
-// 3 both.
+// 3 both; 16 the command line was not understood, and nothing was checked
+// (a status of its own, which no rule reading 0 to 3, or their two bits,
+// takes for a verdict).
 #include <windows.h>
 
 #include "account.h"
 #include "checks.h"
 #include "connection_entry.h"
 #include "libraries.h"
+#include "options.h"
 #include "report.h"
 #include "start.h"
 
@@ -67,7 +70,18 @@ int RunProgram() {
   DllSearchFacts search = LoadDllsFromSystemOnly();
   // As the launchers do: no system message box for a missing or bad file.
   SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  Report report;
+  const Options options = ParseCommandLine(GetCommandLineW());
+  if (options.bad != nullptr || options.usage) {
+    constexpr int kNotUnderstood = 16;
+    Report usage(Format::kList, false, options.bad != nullptr);
+    if (options.bad != nullptr) {
+      usage.Plain(IDS_BAD_ARGUMENT,
+                  {Text().Append(options.bad, static_cast<size_t>(options.badLength)).Get()});
+    }
+    usage.Plain(IDS_USAGE);
+    return options.bad != nullptr ? kNotUnderstood : 0;
+  }
+  Report report(options.format, options.header);
   report.Heading(IDS_TITLE, {L"" BRANNOSTEL_VERSION, Text().Append(kConnectionEntryName).Get()});
   // Where the search is limited to System32, no folder needs looking at.
   const DllFolder own = search.limited ? DllFolder() : OwnFolder();
@@ -88,6 +102,9 @@ int RunProgram() {
   const bool xpReady = CheckDialDialogLauncher(report, librariesSafe);
   const int status = (winReady ? 0 : 1) | (xpReady ? 0 : 2);
   report.Summary(status);
-  report.WaitIfSomeoneAnswers(status, account != nullptr, librariesSafe);
+  // A table or CSV is for a program to read: no one is asked for Enter.
+  if (options.format == Format::kList) {
+    report.WaitIfSomeoneAnswers(status, account != nullptr, librariesSafe);
+  }
   return status;
 }

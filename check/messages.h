@@ -77,3 +77,7 @@
 #define IDS_SUMMARY_2 98
 #define IDS_SUMMARY_3 99
 #define IDS_PRESS_ENTER 100
+
+// The command line.
+#define IDS_USAGE 112
+#define IDS_BAD_ARGUMENT 113

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <utility>
 
 #include "libraries.h"
 
@@ -85,17 +86,21 @@ BOOL WINAPI EndWithStatus(DWORD /*event*/) {
 
 }  // namespace
 
-Report::Report()
+Report::Report(Format format, bool header, bool errors)
     : language_(PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_SPANISH
                     ? MAKELANGID(LANG_SPANISH, SUBLANG_NEUTRAL)
                     : kEnglish),
-      output_(GetStdHandle(STD_OUTPUT_HANDLE)),
+      output_(GetStdHandle(errors ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE)),
       console_(false),
-      codePage_(GetConsoleOutputCP()) {
+      codePage_(GetConsoleOutputCP()),
+      format_(format),
+      header_(header) {
   DWORD mode = 0;
   console_ = GetConsoleMode(output_, &mode) != FALSE;
   CONSOLE_SCREEN_BUFFER_INFO screen;
-  if (console_ && GetConsoleScreenBufferInfo(output_, &screen) != FALSE) {
+  // Only the report is laid out: rows of a table or CSV are lines.
+  if (console_ && format == Format::kList &&
+      GetConsoleScreenBufferInfo(output_, &screen) != FALSE) {
     // The console wraps at its buffer's width, which may be wider than the
     // window: a row broken at the window's width would be broken again.
     width_ = screen.dwSize.X;
@@ -105,11 +110,9 @@ Report::Report()
   }
 }
 
-Text Report::Message(UINT message, Inserts inserts) const {
-  return Format(message, inserts, false);
-}
+Text Report::Message(UINT message, Inserts inserts) const { return Fill(message, inserts, false); }
 
-Text Report::Format(UINT message, Inserts inserts, bool joined) const {
+Text Report::Fill(UINT message, Inserts inserts, bool joined) const {
   // FormatMessage reads as many inserts as the text names: never fewer here.
   Text copies[3] = {Text(L""), Text(L""), Text(L"")};
   DWORD_PTR arguments[3] = {};
@@ -132,11 +135,14 @@ Text Report::Format(UINT message, Inserts inserts, bool joined) const {
 }
 
 void Report::Heading(UINT message, Inserts inserts) {
+  if (format_ != Format::kList) {
+    return;
+  }
   // Set apart from what came before, if anything did.
   if (started_) {
     Write(L"\r\n");
   }
-  WriteLine(Text(), Format(message, inserts, true).Get(), 0);
+  WriteLine(Text(), Fill(message, inserts, true).Get(), 0);
 }
 
 Raised::~Raised() { report_.Write(*this); }
@@ -157,12 +163,12 @@ Raised& Raised::Data(const Text& data) {
 }
 
 Raised& Raised::Fix(UINT message, std::initializer_list<const wchar_t*> inserts) {
-  fix_ = report_.Format(message, inserts, true);
+  fix_ = report_.Fill(message, inserts, true);
   return *this;
 }
 
 Raised Report::Line(Status status, Finding finding, UINT message, Inserts inserts) {
-  return {*this, status, finding, Format(message, inserts, true)};
+  return {*this, status, finding, Fill(message, inserts, true)};
 }
 
 void Report::Section(UINT heading, const wchar_t* launcher) {
@@ -170,9 +176,74 @@ void Report::Section(UINT heading, const wchar_t* launcher) {
   Heading(heading);
 }
 
-void Report::Summary(int status) { Heading(IDS_SUMMARY_0 + status); }
+void Report::Plain(UINT message, Inserts inserts) {
+  Write(Fill(message, inserts, false).Append(L"\r\n"));
+}
+
+void Report::Summary(int status) {
+  if (format_ == Format::kList) {
+    Heading(IDS_SUMMARY_0 + status);
+    return;
+  }
+  launcher_ = L"";
+  WriteRow(status == 0 ? L"OK" : L"ERROR", Finding::kSummary, Text(), Text(),
+           Number(static_cast<DWORD>(status)), Message(IDS_SUMMARY_0 + status));
+}
+
+void Report::WriteRow(const wchar_t* status, Finding finding, const Text& key, const Text& value,
+                      const Text& data, const Text& text) {
+  Text name = Text().Append(FindingName(finding));
+  if (format_ == Format::kTable) {
+    // Columns as wide as their widest: brannostelwin, WARNING, and the
+    // longest identifier.
+    const auto cell = [this](const wchar_t* field, size_t width) {
+      Text padded(field);
+      for (size_t used = wcslen(field); used <= width; ++used) {
+        padded.Append(L" ");
+      }
+      Write(padded.Get());
+    };
+    if (std::exchange(header_, false)) {
+      Write(
+          L"Launcher       Status   Finding\r\n"
+          L"============== ======== =========================\r\n");
+    }
+    cell(launcher_, 14);
+    cell(status, 8);
+    Write(name.Append(L"\r\n"));
+    return;
+  }
+  if (std::exchange(header_, false)) {
+    Write(L"\"launcher\",\"status\",\"finding\",\"key\",\"value\",\"data\",\"text\"\r\n");
+  }
+  for (const wchar_t* field : {launcher_, status, name.Get(), key.Get(), value.Get(), data.Get()}) {
+    WriteField(field, false);
+  }
+  WriteField(text.Get(), true);
+}
+
+void Report::WriteField(const wchar_t* text, bool last) {
+  Write(L"\"");
+  for (const wchar_t* quote = wcschr(text, L'"'); quote != nullptr; quote = wcschr(text, L'"')) {
+    Write(text, static_cast<size_t>(quote - text) + 1);
+    Write(L"\"");
+    text = quote + 1;
+  }
+  Write(text);
+  Write(last ? L"\"\r\n" : L"\",");
+}
 
 void Report::Write(const Raised& finding) {
+  if (format_ != Format::kList) {
+    // The sentence, then its fix as the report gives it.
+    Text text = finding.text_;
+    if (finding.fix_.Get()[0] != L'\0') {
+      text.Append(L" -> ").Append(finding.fix_.Get());
+    }
+    WriteRow(LoadMessage(static_cast<UINT>(finding.status_), kEnglish).Get(), finding.finding_,
+             finding.key_, finding.value_, finding.data_, text.Replace(kJoined, L' '));
+    return;
+  }
   // The status word in a column of its own, two blanks in.
   Text lead(L"  ");
   lead.Append(LoadMessage(static_cast<UINT>(finding.status_), language_).Get());
@@ -241,9 +312,9 @@ void Report::Write(Text& text) {
   Write(text.Get());
 }
 
-void Report::Write(const wchar_t* text) {
+void Report::Write(const wchar_t* text, size_t count) {
   started_ = true;
-  const int length = static_cast<int>(wcslen(text));
+  const int length = static_cast<int>(count == SIZE_MAX ? wcslen(text) : count);
   DWORD written = 0;
   if (console_) {
     WriteConsoleW(output_, text, length, &written, nullptr);

@@ -7,6 +7,7 @@
 
 #include "findings.h"
 #include "messages.h"
+#include "options.h"
 
 // A line's worth of text, wide. What does not fit is left off: a report line
 // names at most a few keys and paths, each shorter than the room here.
@@ -119,7 +120,7 @@ class Raised {
   friend class Report;
   Report& report_;
   Status status_;
-  [[maybe_unused]] Finding finding_;
+  Finding finding_;
   Text text_;
   Text key_;
   Text value_;
@@ -131,16 +132,21 @@ class Raised {
 // where the user's interface is Spanish, English otherwise), written as the
 // system's own console tools write it: wide characters to a console, broken
 // between words to fit its width, and the console's code page, a line per
-// finding, when redirected.
+// finding, when redirected. In a table or CSV (format), a row per finding,
+// its status and identifier in English whatever the language, and a last
+// row for the summary. To the standard output, or to the standard error
+// where errors.
 class Report {
  public:
   using Inserts = std::initializer_list<const wchar_t*>;
 
-  Report();
+  explicit Report(Format format = Format::kList, bool header = true, bool errors = false);
   // A text of the user's language, to be filled into another.
   [[nodiscard]] Text Message(UINT message, Inserts inserts = {}) const;
-  // A line of its own, such as the title.
+  // A line of its own, such as the title; the report's only.
   void Heading(UINT message, Inserts inserts = {});
+  // A text as it stands, its line breaks its own, whatever the format.
+  void Plain(UINT message, Inserts inserts = {});
   // The findings about one launcher, under its heading, from here on.
   void Section(UINT heading, const wchar_t* launcher);
   // A finding: a status word, then what was found and where.
@@ -157,6 +163,11 @@ class Report {
  private:
   friend class Raised;
   void Write(const Raised& finding);
+  // A row of the table or of the CSV, after the header the first time.
+  void WriteRow(const wchar_t* status, Finding finding, const Text& key, const Text& value,
+                const Text& data, const Text& text);
+  // A CSV field: in quotes, each of its own doubled.
+  void WriteField(const wchar_t* text, bool last);
   // text after lead, broken to the console's width where there is one, each
   // row after the first indented by indent.
   void WriteLine(const Text& lead, const wchar_t* text, int indent);
@@ -164,9 +175,9 @@ class Report {
   void EndRow(Text& row);
   // text in the user's language with inserts filled in; joined: each
   // insert's blanks held together while the line is laid out.
-  [[nodiscard]] Text Format(UINT message, Inserts inserts, bool joined) const;
+  [[nodiscard]] Text Fill(UINT message, Inserts inserts, bool joined) const;
   void Write(Text& text);
-  void Write(const wchar_t* text);
+  void Write(const wchar_t* text, size_t length = SIZE_MAX);
 
   LANGID language_;
   HANDLE output_;
@@ -174,5 +185,7 @@ class Report {
   int width_ = 0;  // the console buffer's columns; 0 where the output is no console
   UINT codePage_;
   bool started_ = false;
+  Format format_;
+  bool header_;                    // a header row still to be written
   const wchar_t* launcher_ = L"";  // whose findings these are: none for the check's own
 };

@@ -4,7 +4,9 @@ user's machine decodes them; where the libraries it loads come from; when it
 waits for Enter, started each way, and its lines on an 80-column console.
 (Its verdict on brannostelwin is a column of test_cmlaunch's registry table,
 and that it writes nothing is in test_frame.)"""
+import csv
 import getpass
+import io
 import re
 import shutil
 import unittest
@@ -16,6 +18,8 @@ PROFILE = wine.prefix() / "drive_c" / "Profiles" / "Zel" / "zel.cmp"
 # A profile path with an accent, which the ANSI code page (1252) and a
 # Spanish console's (850) write as other bytes.
 ACCENTED = "C:\\Perfiles\\Información\\zel.cmp"
+# One a CSV must quote, stored in quotes as the check advises for blanks.
+COMMA = '"C:\\Profiles\\Zel, S.A\\zel.cmp"'
 CHECK = wine.windows_path(rig.CHECK)
 # A user's folder that a copy of the check may be run from, and where the
 # Remote Access library's own imports are to come from.
@@ -55,6 +59,10 @@ WINDOWS = {
     "same account": ({"SCRIPT_SESSION": f"corp.example.com\\{USER}", "SCRIPT_SESSION_SID": "self"},
                      "alone", ["SetDefaultDllDirectories", *SAFE]),
 }
+# The usage's first line, in every language.
+USAGE = "brannostelcheck [/fo list|table|csv] [/nh]"
+# The Spanish report's status words, as the CSV gives them in any language.
+ENGLISH_STATUS = {"BIEN": "OK", "AVISO": "WARNING", "NOTA": "NOTE"}
 REFUSED = ['  ERROR    The phonebook entry "Conexion a Zel Servicios IP" was not looked up',
            "brannostelxp lacks what is marked ERROR above. Exit status 2."]
 IN_FOLDER = "  ERROR    This Windows cannot keep DLLs out of the folder {}, and that folder holds DLLs"
@@ -106,6 +114,9 @@ class Reports(unittest.TestCase):
          ["  BIEN     Perfil asignado en HKLM\\Software\\Microsoft\\Connection Manager\\Mappings, "
           f'valor "Conexion a Zel Servicios IP": {ACCENTED}',
           f"  BIEN     El perfil está ahí: {ACCENTED}"]),
+        ("a profile path with a comma, stored in quotes", "en", "comma", "all users", 0,
+         [f'  OK       Profile mapped in HKLM\\Software\\Microsoft\\Connection Manager\\Mappings, value '
+          f'"Conexion a Zel Servicios IP": {COMMA}']),
         # The Windows Wine cannot be: no DLL is loaded by name from where
         # the check is started unless Windows keeps the search to System32
         # or the folders still searched are known to hold none.
@@ -137,14 +148,15 @@ class Reports(unittest.TestCase):
     def test_reports(self):
         for case, language, setup, phonebook, status, lines in self.CASES:
             with self.subTest(case):
-                profile = (ACCENTED if setup == "accented" else "C:\\Profiles\\Zel\\zel.cmp").encode(
-                    "cp1252")
+                profile = {"accented": ACCENTED, "comma": COMMA}.get(
+                    setup, "C:\\Profiles\\Zel\\zel.cmp").encode("cp1252")
                 values = [] if setup == "everything" else registry.profile_values(profile)
                 if setup == "10 elevated":  # a standard user's 32-bit installer wrote it there
                     values.append(("HKCU", registry.VIRTUAL_STORE, rig.ENTRY_NAME.decode(),
                                    registry.REG_SZ, b"C:\\Profiles\\Zel\\zel.cmp\0"))
                 registry.set_registry(values)
-                file = wine.prefix() / "drive_c" / profile.decode("cp1252")[3:].replace("\\", "/")
+                file = wine.prefix() / "drive_c" / profile.decode("cp1252").strip('"')[3:].replace(
+                    "\\", "/")
                 for path in (PROFILE, file):
                     path.parent.mkdir(parents=True, exist_ok=True)
                     path.write_bytes(b"[Connection Manager]\r\n")
@@ -160,6 +172,9 @@ class Reports(unittest.TestCase):
                     got, report, events = standins.check(language, phonebook, program,
                                                          env={**script, **log.env}, cwd=current)
                     done = log.events() if layout else []
+                    # The same findings as a fleet tool reads them.
+                    csv_status, table, _ = standins.check(language, phonebook, program, ["/fo", "csv"],
+                                                          {**script, **log.env}, current)
                 finally:
                     shutil.rmtree(DOWNLOADS, ignore_errors=True)
                     wine.ensure_prefix()  # the stand-ins back in place
@@ -185,6 +200,58 @@ class Reports(unittest.TestCase):
                 self.assertEqual(loaded, [] if unloaded else LOADED)
                 self.assertEqual(self.actions(done, {"own": own, "current": current}), actions,
                                  report)
+                self.assertEqual(csv_status, status, table)
+                # Read as PowerShell's ConvertFrom-Csv reads it: by the header.
+                rows = list(csv.DictReader(io.StringIO(table, newline="")))
+                self.assertEqual([(row["status"], row["text"]) for row in rows],
+                                 self.findings_of(report, status), table)
+                self.assertLessEqual({row["data"] for row in rows if row["finding"] == "MappingOk"},
+                                     {profile.decode("cp1252")}, table)
+
+    COMMAND_LINES = [
+        # (case, arguments, language, exit status, its first lines: on its
+        # standard output, or on its standard error where the command line
+        # is not understood, which stops all else)
+        ("the usage", ["/?"], "es", 0, [USAGE, "", "Indica lo que les falta en este equipo a los "
+                                        "lanzadores de"]),
+        ("the usage, asked with -", ["-?"], "en", 0, [USAGE]),
+        ("an option it has not", ["/s"], "en", 16, ["Invalid argument or option: /s", USAGE]),
+        ("a format it has not, in Spanish", ["/FO", "xml"], "es", 16,
+         ["Argumento u opción no válidos: xml", USAGE]),
+        ("no format", ["/fo"], "en", 16, ["Invalid argument or option: /fo", USAGE]),
+        ("no header to leave out of the report", ["/nh"], "en", 16,
+         ["Invalid argument or option: /nh", USAGE]),
+        ("the table without its header, the options in any case", ["-Fo", "TABLE", "-NH"], "en", 0,
+         ["brannostelwin  OK       AppPathsOk", "brannostelwin  OK       MappingOk"]),
+    ]
+
+    def test_command_lines(self):
+        registry.register_profile(b"C:\\Profiles\\Zel\\zel.cmp")
+        PROFILE.parent.mkdir(parents=True, exist_ok=True)
+        PROFILE.write_bytes(b"[Connection Manager]\r\n")
+        for case, args, language, status, lines in self.COMMAND_LINES:
+            with self.subTest(case):
+                got, shown, events = standins.check(language, "all users", args=args)
+                if status == 16:
+                    self.assertEqual((shown, events), ("", []), "it did more")
+                    said = wine.RUNS[-1].said.read_bytes().decode(standins.CODE_PAGES[language])
+                    shown = "".join(line for line in said.splitlines(True)
+                                    if not re.match(r"[0-9a-f]{4}:(err|fixme):", line))
+                self.assertEqual(got, status, shown)
+                self.assertEqual(shown.splitlines()[:len(lines)], lines, shown)
+
+    @staticmethod
+    def findings_of(report, status):
+        """The report's findings, in the same order: each status word in
+        English, each text with its fix, and the summary."""
+        found = []
+        for line in report.splitlines():
+            if line.startswith("           -> "):
+                found[-1] = (found[-1][0], f"{found[-1][1]} -> {line[14:]}")
+            elif line.startswith("  ") and not line.startswith("   "):
+                word, text = line[2:].split(None, 1)
+                found.append((ENGLISH_STATUS.get(word, word), text))
+        return found + [("OK" if status == 0 else "ERROR", report.rstrip().splitlines()[-1])]
 
     @staticmethod
     def place(setup, layout):
@@ -260,6 +327,9 @@ class Consoles(unittest.TestCase):
             "brannostelxp (dial dialog)", None, "Wine 8 gives a program started on a pseudo "
             "console its parent's standard handles, here none: a +process,+console trace of "
             "cmd /c echo started so shows WriteConsoleW(0000000000000000, ...)")),
+        # Rows for a program to read, on a console a person could answer.
+        ("in CSV, on a console of its own that shows", "console", [CHECK, "/fo", "csv"], "en",
+         "enter", False, None, {}, '"launcher","status","finding","key","value","data","text"'),
         # A window that shows on a window station a person sees, but no one
         # to answer: a remote tool run as SYSTEM, an XP service allowed to
         # use the desktop; a named account in the services' session.

@@ -68,13 +68,13 @@ IMPORT_ALLOWLIST = [
      "WideCharToMultiByte WriteConsoleW WriteFile CloseHandle ExitProcess ExpandEnvironmentStringsA "
      "FlushConsoleInputBuffer GetConsoleWindow SearchPathA SetConsoleCtrlHandler "
      "GetConsoleScreenBufferInfo GetVersion FindClose lstrcmpiW "
-     "FindFirstFileW GetCurrentDirectoryW GetModuleFileNameW", "docs: Windows 2000"),
+     "FindFirstFileW GetCurrentDirectoryW GetModuleFileNameW GetCommandLineW", "docs: Windows 2000"),
     ("KERNEL32.DLL", "GetConsoleProcessList LoadLibraryExA", "docs: Windows XP"),
     # The stack cookie's entropy and its failure (frame/stack_cookie.c).
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
     ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strcpy strlen strrchr wcscspn "
-     "wcslen wcsspn wcsrchr _ultow", "ReactOS msvcrt exports"),
+     "wcslen wcsspn wcsrchr wcschr _ultow", "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
     ("ADVAPI32.DLL", "GetSidIdentifierAuthority GetSidSubAuthority GetSidSubAuthorityCount "
@@ -454,12 +454,20 @@ class ProgramFiles(unittest.TestCase):
                                                        (rig.SOURCE / "check" / "messages.h").read_text())}
         for message, english in texts[US_ENGLISH].items():
             with self.subTest(names[message]):
-                facts = [sorted(re.findall(MESSAGE_FACTS, text))
+                facts = [sorted(re.findall(MESSAGE_FACTS, text.replace("%n", " ")))
                          for text in (english, texts[SPANISH][message])]
                 self.assertEqual(facts[0], facts[1], "the languages name other facts")
                 limit = PATH_LIMITS.get(names[message])
                 self.assertEqual({f for f in facts[0] if f in ("259", "260", "261")},
                                  {str(limit)} if limit else set(), "not the launcher's limit")
+
+    def test_findings_documented(self):
+        # The page a fleet tool's rules are written from names every kind of
+        # finding the check raises, each once, and no other.
+        raised = re.findall(r"X\((\w+)\)", (rig.SOURCE / "check" / "findings.h").read_text())
+        documented = re.findall(r"^\| `(\w+)` \|", (rig.SOURCE / "docs" / "findings.md").read_text(),
+                                re.M)
+        self.assertEqual(documented, raised)
 
     def test_dist_ships_only_the_programs(self):
         shipped = sorted(p.name for p in rig.DIST.iterdir() if p.suffix.lower() in (".exe", ".dll"))

@@ -30,7 +30,7 @@ ROOT = (pathlib.Path(os.environ["BRANNOSTEL_PREFIXES"]) / rig.ARCH
 PERSIST_SECONDS = 3
 # What each shipped program can end with. Any other status means that it
 # never ran, or died: Wine gives 1 where it could not start it at all.
-STATUSES = {"brannostelxp": {0}, "brannostelwin": {0}, "brannostelcheck": {0, 1, 2, 3}}
+STATUSES = {"brannostelxp": {0}, "brannostelwin": {0}, "brannostelcheck": {0, 1, 2, 3, 16}}
 # Every program this test process ran under Wine, with the file that keeps
 # its standard error (Wine's own err: lines among it); said() reads those
 # since mark().
