@@ -5,8 +5,8 @@ import unittest
 
 import rig
 from rig import TodoWine, registry, standins, tracing, wine
-from rig.registry import (APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ,
-                          REG_SZ, VIRTUAL_STORE)
+from rig.registry import (APP_PATHS, DENIED, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
+                          REG_MULTI_SZ, REG_SZ, VIRTUAL_STORE)
 
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
@@ -79,6 +79,13 @@ SCENARIOS = [
     ("no machine-wide key, per-user value",
      [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
      APP_PATHS_READ + USER_MAPPING_READ, "there is no machine-wide Mappings key, so this user's is read"),
+    # A machine-wide key that this user may not open counts as none, even
+    # with the value in it.
+    ("machine-wide key that cannot be opened, per-user value",
+     [program(), mapping(sz(PROFILE)), ("HKLM", MAPPINGS, None, DENIED, b""),
+      mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
+     APP_PATHS_READ + USER_MAPPING_READ, "Profile mapped in HKEY_CURRENT_USER\\Software\\"
+     "Microsoft\\Connection Manager\\Mappings"),
     ("machine-wide wins over per-user",
      [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE, CM,
      BOTH_MACHINE_READS, FOUND),
