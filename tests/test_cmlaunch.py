@@ -130,6 +130,10 @@ SCENARIOS = [
     # Stored bytes, taken as text whatever their type.
     ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, CM, BOTH_MACHINE_READS,
      FOUND),
+    # One byte short of the buffer, stored without a zero (as binary, which
+    # the registry hands back exactly): ended right after its last byte.
+    ("259 bytes, no zero", [program(), mapping((REG_BINARY, LONGEST))], LONGEST, CM,
+     BOTH_MACHINE_READS, "is stored as REG_BINARY, not as text"),
     # The registry may give this text's size as 260 or, with the zero it adds
     # to text, 261 (32-bit Wine does): either way too long.
     ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None, None,
