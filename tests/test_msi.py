@@ -36,6 +36,8 @@ REFUSED = rig.TodoWine(1603, 67, "Wine 8's msiexec ends with 67 where a launch c
                        "refuses the package, as this row shows; Windows Installer ends a failed "
                        "install with 1603")
 SHORT_NAME = re.compile(r"[A-Z0-9_]{1,8}(\.[A-Z0-9]{1,3})?\|")
+# Every GUID as Windows Installer takes it: uppercase, in braces.
+GUID = re.compile(r"\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}")
 
 
 def table(name, msi=MSI):
@@ -92,10 +94,13 @@ class Package(unittest.TestCase):
                           properties["ALLUSERS"]), (rig.VERSION, UPGRADE_CODES[rig.ARCH], "1"))
         # Each program with its size, and the version and language of its
         # version resource, so that a repair restores a replaced one; no
-        # hash, which is for unversioned files only.
-        files = {row[2].split("|")[-1]: (int(row[3]), row[4], row[5]) for row in table("File")}
+        # hash, which is for unversioned files only, and no checksum
+        # (msidbFileAttributesChecksum), so that /fc checks none, as the
+        # README says.
+        files = {row[2].split("|")[-1]: (int(row[3]), row[4], row[5], int(row[6]) & 1024)
+                 for row in table("File")}
         self.assertEqual(files, {f"{name}.exe": ((rig.DIST / f"{name}.exe").stat().st_size,
-                                                 rig.VERSION, "1033") for name in rig.SHIPPED})
+                                                 rig.VERSION, "1033", 0) for name in rig.SHIPPED})
         self.assertEqual(table("MsiFileHash"), [])
         directories = {row[0]: (row[1], row[2]) for row in table("Directory")}
         self.assertEqual(directories["INSTALLDIR"], (PROGRAM_FILES[rig.ARCH], "BRANNOST|Brannostel"))
@@ -134,11 +139,16 @@ class Package(unittest.TestCase):
         # old product code is refused over the installed one (1638).
         # Windows Installer tells versions apart by three fields only, so
         # a different build of the same version is another product too.
+        # Every code as Windows Installer requires it.
         def codes(msi):
+            """Every GUID of the package, by where it is."""
             suminfo = subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
                                      text=True).stdout
-            return (dict(row[:2] for row in table("Property", msi))["ProductCode"],
-                    suminfo.split("Revision number (UUID): ")[1][:38])
+            properties = dict(row[:2] for row in table("Property", msi))
+            return {"product": properties["ProductCode"], "upgrade": properties["UpgradeCode"],
+                    "package": re.search(r"^Revision number \(UUID\): (.*)$", suminfo, re.M)[1],
+                    **{f"component {row[0]}": row[1] for row in table("Component", msi)},
+                    **{f"upgrade row {row[6]}": row[0] for row in table("Upgrade", msi)}}
 
         with rig.scratch() as folder:
             # Packed here, as dist/'s package may be of an earlier commit's time.
@@ -156,7 +166,10 @@ class Package(unittest.TestCase):
                 with self.subTest(case):
                     msi = folder / f"{len(case)}.msi"
                     pack(version, programs, msi, released)
-                    self.assertEqual([a == b for a, b in zip(codes(msi), codes(folder / "built.msi"))],
+                    found, built = codes(msi), codes(folder / "built.msi")
+                    self.assertEqual({k: v for k, v in found.items() if not GUID.fullmatch(v)}, {},
+                                     "not uppercase in braces")
+                    self.assertEqual([found[k] == built[k] for k in ("product", "package")],
                                      [same, same])
 
 
