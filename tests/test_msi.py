@@ -139,7 +139,8 @@ class Package(unittest.TestCase):
         # old product code is refused over the installed one (1638).
         # Windows Installer tells versions apart by three fields only, so
         # a different build of the same version is another product too.
-        # Every code as Windows Installer requires it.
+        # Every code as Windows Installer requires it, and the comments name
+        # the product code, so that a deployer can tell builds apart.
         def codes(msi):
             """Every GUID of the package, by where it is."""
             suminfo = subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
@@ -147,6 +148,7 @@ class Package(unittest.TestCase):
             properties = dict(row[:2] for row in table("Property", msi))
             return {"product": properties["ProductCode"], "upgrade": properties["UpgradeCode"],
                     "package": re.search(r"^Revision number \(UUID\): (.*)$", suminfo, re.M)[1],
+                    "in the comments": re.search(r"Product code (.*)\.$", suminfo, re.M)[1],
                     **{f"component {row[0]}": row[1] for row in table("Component", msi)},
                     **{f"upgrade row {row[6]}": row[0] for row in table("Upgrade", msi)}}
 
@@ -169,6 +171,7 @@ class Package(unittest.TestCase):
                     found, built = codes(msi), codes(folder / "built.msi")
                     self.assertEqual({k: v for k, v in found.items() if not GUID.fullmatch(v)}, {},
                                      "not uppercase in braces")
+                    self.assertEqual(found["in the comments"], found["product"])
                     self.assertEqual([found[k] == built[k] for k in ("product", "package")],
                                      [same, same])
 
