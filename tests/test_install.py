@@ -24,14 +24,9 @@ UNFINISHED = "a package half-configured that dpkg cannot finish"  # dpkg says CO
 GUEST = ["apt-get install -y -qq qemu-system-x86 debootstrap"]
 NOT_ROOT = ["Missing: cmake", "Installing needs root. Run this script as root, or run:",
             "  sudo dpkg --add-architecture i386", "  sudo apt-get update && sudo apt-get install cmake"]
-
-
-def runs_32_bit():
-    """Whether this machine runs 32-bit Wine, asked as install-deps.sh asks."""
-    try:
-        return subprocess.run([places.LOADERS["x86"], "--version"], capture_output=True).returncode == 0
-    except OSError:
-        return False
+# Whether this machine runs 32-bit Wine, asked as install-deps.sh asks.
+RUNS_32_BIT = subprocess.run(["sh", "-c", f"{places.LOADERS['x86']} --version"],
+                             capture_output=True).returncode == 0
 
 
 CASES = [
@@ -64,7 +59,7 @@ CASES = [
     ("no 32-bit programs here", "ok", "ok", "ii", "", 0, ["Installing: qemu-system-x86 debootstrap"],
      UPDATES + GUEST, {"BRANNOSTEL_NO32": "1", "STANDIN_MISSING": "qemu-system-x86 debootstrap"}),
     ("32-bit programs as this machine runs them", "ok", "ok", "ii", "", 0, [],
-     [] if runs_32_bit() else UPDATES + GUEST,
+     [] if RUNS_32_BIT else UPDATES + GUEST,
      {"BRANNOSTEL_NO32": "", "STANDIN_MISSING": "qemu-system-x86 debootstrap"}),
     # Not root, without the i386 architecture: how to add it comes first.
     ("not root, no i386", "ok", "ok", None, "", 1, NOT_ROOT, [],
