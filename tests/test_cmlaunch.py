@@ -84,7 +84,7 @@ SCENARIOS = [
     ("machine-wide key that cannot be opened, per-user value",
      [program(), mapping(sz(PROFILE)), ("HKLM", MAPPINGS, None, DENIED, b""),
       mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
-     APP_PATHS_READ + USER_MAPPING_READ, "Profile mapped in HKEY_CURRENT_USER\\Software\\"
+     APP_PATHS_READ + USER_MAPPING_READ, "Profile mapped in HKCU\\Software\\"
      "Microsoft\\Connection Manager\\Mappings"),
     ("machine-wide wins over per-user",
      [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE, CM,
