@@ -19,7 +19,8 @@ checked against its source:
   program; no MsiFileHash row, which is for unversioned files only;
 - wixl makes a random package code and stamps the build time; both are set
   here in the summary information: the times to the release time
-  (release_time()), the package code as above;
+  (release_time()), the package code as above, and the product code that
+  the comments name, so that each build's package says which it is;
 - the programs are packed with that time as their file time.
 
 Usage: pack.py VERSION ARCH PROGRAMS_FOLDER MSI
@@ -46,7 +47,7 @@ NAMESPACE = uuid.UUID("6F0C3B1E-2D4A-5E8F-9A7B-1C2D3E4F5A6B")
 # The product code the package is first built with, until its content is known.
 PLACEHOLDER = "00000000-0000-0000-0000-000000000001"
 # Summary information properties (Windows Installer's names).
-PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
+PID_COMMENTS, PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 6, 9, 12, 13
 VT_LPSTR, VT_FILETIME = 30, 64
 SUMMARY = "\x05SummaryInformation"
 # Without a date or a commit: 1980-01-01, the earliest a cabinet can hold.
@@ -87,9 +88,10 @@ def summary_offsets(stream):
     return offsets
 
 
-def set_summary(msi, package_code, seconds):
+def set_summary(msi, package_code, seconds, product_code=PLACEHOLDER):
     """Overwrites, in place, the package code (a GUID of the same length as
-    wixl's) and the creation and last-saved times."""
+    wixl's), the product code the comments name (in place of the
+    placeholder) and the creation and last-saved times."""
     ole = olefile.OleFileIO(str(msi), write_mode=True)
     stream = bytearray(ole.openstream(SUMMARY).read())
     offsets = summary_offsets(stream)
@@ -98,6 +100,12 @@ def set_summary(msi, package_code, seconds):
     code = f"{{{str(package_code).upper()}}}".encode() + b"\0"
     assert kind == VT_LPSTR and length == len(code), "not a package code where one should be"
     stream[at + 4:at + 4 + length] = code
+    kind, at = offsets[PID_COMMENTS]
+    comments = stream[at + 4:at + 4 + struct.unpack_from("<I", stream, at)[0]]
+    placeholder = f"{{{PLACEHOLDER}}}".encode()
+    assert kind == VT_LPSTR and placeholder in comments, "no product code in the comments"
+    stream[at + 4:at + 4 + len(comments)] = comments.replace(placeholder,
+                                                             f"{{{product_code}}}".encode())
     # FILETIME: 100-nanosecond steps since 1601.
     since_1601 = seconds - int(datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
                                .timestamp())
@@ -159,7 +167,7 @@ def pack(version, arch, programs, msi):
     product_code = str(uuid.uuid5(NAMESPACE, f"product {content}")).upper()
     subprocess.run(["msibuild", str(msi), "-q", f"UPDATE `Property` SET `Value` = '{{{product_code}}}' "
                     "WHERE `Property` = 'ProductCode'"], check=True, capture_output=True)
-    set_summary(msi, uuid.uuid5(NAMESPACE, f"package {content}"), seconds)
+    set_summary(msi, uuid.uuid5(NAMESPACE, f"package {content}"), seconds, product_code)
 
 
 if __name__ == "__main__":

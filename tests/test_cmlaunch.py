@@ -5,8 +5,8 @@ import unittest
 
 import rig
 from rig import TodoWine, registry, standins, tracing, wine
-from rig.registry import (APP_PATHS, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ,
-                          REG_SZ, VIRTUAL_STORE)
+from rig.registry import (APP_PATHS, DENIED, MAPPINGS, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
+                          REG_MULTI_SZ, REG_SZ, VIRTUAL_STORE)
 
 ENTRY = rig.ENTRY_NAME.decode()
 PROFILE = b"C:\\Profiles\\Zel\\zel.cmp"
@@ -79,6 +79,13 @@ SCENARIOS = [
     ("no machine-wide key, per-user value",
      [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
      APP_PATHS_READ + USER_MAPPING_READ, "there is no machine-wide Mappings key, so this user's is read"),
+    # A machine-wide key that this user may not open counts as none, even
+    # with the value in it.
+    ("machine-wide key that cannot be opened, per-user value",
+     [program(), mapping(sz(PROFILE)), ("HKLM", MAPPINGS, None, DENIED, b""),
+      mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
+     APP_PATHS_READ + USER_MAPPING_READ, "Profile mapped in HKCU\\Software\\"
+     "Microsoft\\Connection Manager\\Mappings"),
     ("machine-wide wins over per-user",
      [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE, CM,
      BOTH_MACHINE_READS, FOUND),
@@ -123,6 +130,10 @@ SCENARIOS = [
     # Stored bytes, taken as text whatever their type.
     ("259 bytes and a zero", [program(), mapping(sz(LONGEST))], LONGEST, CM, BOTH_MACHINE_READS,
      FOUND),
+    # One byte short of the buffer, stored without a zero (as binary, which
+    # the registry hands back exactly): ended right after its last byte.
+    ("259 bytes, no zero", [program(), mapping((REG_BINARY, LONGEST))], LONGEST, CM,
+     BOTH_MACHINE_READS, "is stored as REG_BINARY, not as text"),
     # The registry may give this text's size as 260 or, with the zero it adds
     # to text, 261 (32-bit Wine does): either way too long.
     ("260 bytes, no zero", [program(), mapping((REG_SZ, LONGEST + b"x"))], None, None,

@@ -31,11 +31,15 @@ X86_ONLY = ('NOT VersionNT64 AND %PROCESSOR_ARCHITECTURE~="x86" AND NOT %PROCESS
 # The Start menu's entries, by program.
 TITLES = {"brannostelxp": "Dial Zel Servicios IP", "brannostelwin": "Connect to Zel Servicios IP",
           "brannostelcheck": "Check the Zel Servicios IP launchers"}
-# A refused rollback: ERROR_INSTALL_FAILURE, as the README says.
-REFUSED = rig.TodoWine(1603, 67, "Wine 8's msiexec ends with 67 where a launch condition "
-                       "refuses the package, as this row shows; Windows Installer ends a failed "
-                       "install with 1603")
+# A refused rollback: ERROR_INSTALL_FAILURE, as the README says, of which
+# Linux passes on the low 8 bits.
+REFUSED = 1603 & 0xFF
+# The README's lines that remove whatever build is installed, without its file.
+[REMOVAL] = [block for block in re.findall(r"```bat\n(.*?)```", (rig.SOURCE / "README.md").read_text(),
+                                           re.S) if "RelatedProducts" in block]
 SHORT_NAME = re.compile(r"[A-Z0-9_]{1,8}(\.[A-Z0-9]{1,3})?\|")
+# Every GUID as Windows Installer takes it: uppercase, in braces.
+GUID = re.compile(r"\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}")
 
 
 def table(name, msi=MSI):
@@ -92,10 +96,13 @@ class Package(unittest.TestCase):
                           properties["ALLUSERS"]), (rig.VERSION, UPGRADE_CODES[rig.ARCH], "1"))
         # Each program with its size, and the version and language of its
         # version resource, so that a repair restores a replaced one; no
-        # hash, which is for unversioned files only.
-        files = {row[2].split("|")[-1]: (int(row[3]), row[4], row[5]) for row in table("File")}
+        # hash, which is for unversioned files only, and no checksum
+        # (msidbFileAttributesChecksum), so that /fc checks none, as the
+        # README says.
+        files = {row[2].split("|")[-1]: (int(row[3]), row[4], row[5], int(row[6]) & 1024)
+                 for row in table("File")}
         self.assertEqual(files, {f"{name}.exe": ((rig.DIST / f"{name}.exe").stat().st_size,
-                                                 rig.VERSION, "1033") for name in rig.SHIPPED})
+                                                 rig.VERSION, "1033", 0) for name in rig.SHIPPED})
         self.assertEqual(table("MsiFileHash"), [])
         directories = {row[0]: (row[1], row[2]) for row in table("Directory")}
         self.assertEqual(directories["INSTALLDIR"], (PROGRAM_FILES[rig.ARCH], "BRANNOST|Brannostel"))
@@ -134,11 +141,18 @@ class Package(unittest.TestCase):
         # old product code is refused over the installed one (1638).
         # Windows Installer tells versions apart by three fields only, so
         # a different build of the same version is another product too.
+        # Every code as Windows Installer requires it, and the comments name
+        # the product code, so that a deployer can tell builds apart.
         def codes(msi):
+            """Every GUID of the package, by where it is."""
             suminfo = subprocess.run(["msiinfo", "suminfo", str(msi)], capture_output=True,
                                      text=True).stdout
-            return (dict(row[:2] for row in table("Property", msi))["ProductCode"],
-                    suminfo.split("Revision number (UUID): ")[1][:38])
+            properties = dict(row[:2] for row in table("Property", msi))
+            return {"product": properties["ProductCode"], "upgrade": properties["UpgradeCode"],
+                    "package": re.search(r"^Revision number \(UUID\): (.*)$", suminfo, re.M)[1],
+                    "in the comments": re.search(r"Product code (.*)\.$", suminfo, re.M)[1],
+                    **{f"component {row[0]}": row[1] for row in table("Component", msi)},
+                    **{f"upgrade row {row[6]}": row[0] for row in table("Upgrade", msi)}}
 
         with rig.scratch() as folder:
             # Packed here, as dist/'s package may be of an earlier commit's time.
@@ -156,7 +170,11 @@ class Package(unittest.TestCase):
                 with self.subTest(case):
                     msi = folder / f"{len(case)}.msi"
                     pack(version, programs, msi, released)
-                    self.assertEqual([a == b for a, b in zip(codes(msi), codes(folder / "built.msi"))],
+                    found, built = codes(msi), codes(folder / "built.msi")
+                    self.assertEqual({k: v for k, v in found.items() if not GUID.fullmatch(v)}, {},
+                                     "not uppercase in braces")
+                    self.assertEqual(found["in the comments"], found["product"])
+                    self.assertEqual([found[k] == built[k] for k in ("product", "package")],
                                      [same, same])
 
 
@@ -190,7 +208,8 @@ class InstallRoundTrip(unittest.TestCase):
         # A repair in the default mode puts back a program replaced by other
         # bytes: on Windows because the package's file has a version and the
         # one in its place none (Wine repairs even without). The same as
-        # msiexec /f, which Wine's msiexec takes only with a product code.
+        # msiexec /fomus, which Wine's msiexec does not do
+        # (docs/windows-installer.md).
         (INSTALLED / "brannostelwin.exe").write_bytes(b"damaged")
         self.assertEqual(msiexec("/i", extra=["REINSTALL=ALL", "REINSTALLMODE=omus"]), 0)
         self.assertEqual((INSTALLED / "brannostelwin.exe").read_bytes(),
@@ -266,12 +285,15 @@ class Upgrades(unittest.TestCase):
 
                 if refuses_older:  # and changes nothing
                     files = wine.drive_files()
-                    self.assertEqual(msiexec("/i"), rig.under_wine(REFUSED),
+                    self.assertEqual(msiexec("/i"), REFUSED,
                                      "an older version installed over a newer")
                     self.assertEqual(uninstall_entries(), entries)
                     self.assertEqual(wine.drive_files(), files)
 
-                self.assertEqual(msiexec("/x", other), 0)
+                # Removed without its file, as the README says.
+                (folder / "remove.cmd").write_text(REMOVAL.replace("\n", "\r\n"))
+                self.assertEqual(wine.run("cmd", ["/c", wine.windows_path(folder / "remove.cmd")],
+                                          timeout=300), 0)
                 self.assertEqual(uninstall_entries(), [])
                 self.assertFalse(INSTALLED.exists(), "the program folder is left behind")
                 self.assertEqual(set(wine.drive_files()) - before, set(),

@@ -321,10 +321,18 @@ class ProgramFiles(unittest.TestCase):
                 self.assertGreaterEqual(len(reads), 4 if holds_buffers else 2, "\n".join(reads))
                 # A clobbered cookie ends the process by the fail-fast
                 # interrupt, which keeps Windows' crash report, with
-                # FAST_FAIL_STACK_COOKIE_CHECK_FAILURE (2) in ecx.
-                self.assertTrue([i for i, line in enumerate(code) if re.search(r"\bint +\$0x29$", line)
-                                 and re.search(r"\bmov +\$0x2,%ecx$", code[i - 1])],
-                                "no fail-fast interrupt for a clobbered cookie")
+                # FAST_FAIL_STACK_COOKIE_CHECK_FAILURE (2) in ecx, where
+                # Windows says it handles it (PF_FASTFAIL_AVAILABLE, 23: 8
+                # and later). Where the answer is 0, the interrupt would be an
+                # access violation that goes through the handlers: the branch
+                # jumps over it to TerminateProcess(STATUS_STACK_BUFFER_OVERRUN).
+                self.assertTrue(re.search(r"\b(mov|push) +\$0x17\b.*\n.*\bcall\b.*\n"
+                                          r".*\btest +%eax,%eax\n.*\bje +0x0*(?P<zero>[0-9a-f]+)\n"
+                                          r".*\bmov +\$0x2,%ecx\n.*\bint +\$0x29\n *(?P=zero):"
+                                          r"(.*\n){1,4}.*\$0xc0000409\b.*\n(.*\n)?.*\bcall\b",
+                                          "\n".join(code)),
+                                "no fail-fast interrupt on the branch where Windows says it handles "
+                                "it, and TerminateProcess on the other")
                 entries = [(e.struct.Type, pe.get_dword_at_rva(e.struct.AddressOfRawData))
                            for e in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
                 flags = EX_DLL_CHARACTERISTICS[rig.ARCH]

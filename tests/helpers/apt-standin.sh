@@ -3,17 +3,21 @@
 # under those names first on PATH: install-deps.sh meets a package mirror as
 # the test row describes it, and nothing is installed. Each call is appended to
 # $STANDIN_LOG. The row, in the environment:
-#   STANDIN_UPDATE   ok, or fail: the i386 security index has the wrong size
+#   STANDIN_UPDATE   ok, fail: the i386 security index has the wrong size, or
+#                    fail-once: only the first update fails so
 #   STANDIN_INSTALL  ok, fail, or suite-only (only with -t SUITE)
 #   STANDIN_MISSING  the packages dpkg does not know
 #   STANDIN_STATES   PACKAGE=STATE[,STATE]... : dpkg's state of those, one per
 #                    architecture, as dpkg -l abbreviates it (others: ii)
 #   STANDIN_AUDIT    what dpkg --audit says (an install that was cut off)
 #   STANDIN_CONFIGURE_ERROR  dpkg --configure -a fails, saying this last
+#   STANDIN_UID      what id -u says (unset: 0, root)
+#   STANDIN_FOREIGN  dpkg's foreign architectures (unset: i386)
 echo "${0##*/} $*" >>"$STANDIN_LOG"
 case "${0##*/} $*" in
   "apt-get "*update*)
     [ "$STANDIN_UPDATE" = ok ] && exit 0
+    [ "$STANDIN_UPDATE" = fail-once ] && [ "$(grep -c ' update ' "$STANDIN_LOG")" -gt 1 ] && exit 0
     echo "E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 192.0.2.1 80]" >&2
     echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
     exit 100 ;;
@@ -37,12 +41,12 @@ case "${0##*/} $*" in
         ?c) echo config-files ;; *) echo not-installed ;;
       esac
     done ;;
-  "dpkg --print-foreign-architectures") echo i386 ;;
+  "dpkg --print-foreign-architectures") echo "${STANDIN_FOREIGN-i386}" ;;
   "dpkg --audit") echo "$STANDIN_AUDIT" ;;
   "dpkg --configure -a")
     [ -z "$STANDIN_CONFIGURE_ERROR" ] && exit 0
     echo "Setting up cmake ..." && echo "$STANDIN_CONFIGURE_ERROR" >&2
     exit 1 ;;
-  "id -u") echo 0 ;;
+  "id -u") echo "${STANDIN_UID:-0}" ;;
 esac
 exit 0

@@ -3,6 +3,8 @@
 //   del|HIVE\path                     remove the key and all below it
 //   set|HIVE\path|name|type|hexbytes  store exactly these bytes ("" name: the
 //                                     default value; type as a number)
+//   deny|HIVE\path                    deny everyone, this user included,
+//                                     reading the key; deleting it stays allowed
 // HIVE is HKLM or HKCU; paths name the 64-bit view on 64-bit Windows, whatever
 // this helper's own architecture (Software\WOW6432Node\... is the 32-bit
 // one). Exits 1 on the first step that fails.
@@ -10,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+#include <sddl.h>
 
 static HKEY Hive(char** path) {
   HKEY hive = strncmp(*path, "HKLM\\", 5) == 0   ? HKEY_LOCAL_MACHINE
@@ -36,9 +39,27 @@ static LONG Step(char* step) {
     if (result == ERROR_SUCCESS) {
       result = RegDeleteTreeA(key, NULL);
       RegCloseKey(key);
-      if (result == ERROR_SUCCESS) result = RegDeleteKeyExA(hive, path, KEY_WOW64_64KEY, 0);
+    }
+    // A key no one may read, as "deny" leaves it, can still be deleted; it has no subkeys.
+    if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {
+      result = RegDeleteKeyExA(hive, path, KEY_WOW64_64KEY, 0);
     }
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+  }
+  if (strcmp(fields[0], "deny") == 0 && count == 2) {
+    PSECURITY_DESCRIPTOR sd;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;KR;;;WD)(A;;KA;;;WD)",
+                                                              SDDL_REVISION_1, &sd, NULL)) {
+      return (LONG)GetLastError();
+    }
+    HKEY key;
+    LONG result = RegOpenKeyExA(hive, path, 0, WRITE_DAC | KEY_WOW64_64KEY, &key);
+    if (result == ERROR_SUCCESS) {
+      result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
+      RegCloseKey(key);
+    }
+    LocalFree(sd);
+    return result;
   }
   if (strcmp(fields[0], "set") != 0 || count != 5) return ERROR_INVALID_PARAMETER;
   size_t size = strlen(fields[4]) / 2;

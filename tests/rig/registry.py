@@ -11,6 +11,8 @@ MAPPINGS = "Software\\Microsoft\\Connection Manager\\Mappings"
 # Windows).
 VIRTUAL_STORE = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Microsoft\\Connection Manager\\Mappings"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+# Not a value's type: in its place, the key is made one that no one may read.
+DENIED = "deny"
 
 
 def wow64(key):
@@ -21,13 +23,14 @@ def wow64(key):
 def set_registry(values):
     """Clears every key brannostelwin could read, in both hives and both
     views, then stores values: (hive, key, value name or None, type, bytes)
-    each, bytes exact."""
+    each, bytes exact, or denies reading the key where the type is DENIED."""
     keys = [(hive, key) for hive in ("HKLM", "HKCU") for key in (APP_PATHS, MAPPINGS)]
     keys += [("HKLM", wow64(key)) for key in (APP_PATHS, MAPPINGS)]
     keys += [("HKCU", VIRTUAL_STORE.replace("SOFTWARE", view, 1))
              for view in ("SOFTWARE", "SOFTWARE\\WOW6432Node")]
     steps = [f"del|{hive}\\{key}" for hive, key in keys]
-    steps += [f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
+    steps += [f"deny|{hive}\\{key}" if kind == DENIED else
+              f"set|{hive}\\{key}|{name or ''}|{kind}|{data.hex()}"
               for hive, key, name, kind, data in values]
     status = wine.run(rig.BUILD / "standins" / "regset.exe", steps)
     assert status == 0, f"could not set up the registry ({status:#x}): {values}"
