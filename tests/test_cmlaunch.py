@@ -42,6 +42,10 @@ assert len(LONGEST) == 259
 # why they found nothing.
 FOUND = "Profile mapped in HKLM\\Software\\Microsoft\\Connection Manager\\Mappings"
 
+# Where the user's key is read instead.
+USER_READ = ("Profile mapped in HKCU\\Software\\Microsoft\\Connection Manager\\Mappings, value "
+             f'"{ENTRY}": {PER_USER_PROFILE.decode()} (the machine-wide Mappings key is missing or may '
+             "not be opened, so this user's is read)")
 CM = standins.CM_STANDIN
 # Where a bare cmmgr32.exe is found along the search path: the system folder,
 # where Windows keeps its own (the rig puts the stand-in there too).
@@ -78,14 +82,13 @@ SCENARIOS = [
      "has the value, but while the machine-wide key exists, this user's is not read"),
     ("no machine-wide key, per-user value",
      [program(), mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
-     APP_PATHS_READ + USER_MAPPING_READ, "there is no machine-wide Mappings key, so this user's is read"),
+     APP_PATHS_READ + USER_MAPPING_READ, USER_READ),
     # A machine-wide key that this user may not open counts as none, even
     # with the value in it.
     ("machine-wide key that cannot be opened, per-user value",
      [program(), mapping(sz(PROFILE)), ("HKLM", MAPPINGS, None, DENIED, b""),
       mapping(sz(PER_USER_PROFILE), "HKCU")], PER_USER_PROFILE, CM,
-     APP_PATHS_READ + USER_MAPPING_READ, "Profile mapped in HKCU\\Software\\"
-     "Microsoft\\Connection Manager\\Mappings"),
+     APP_PATHS_READ + USER_MAPPING_READ, USER_READ),
     ("machine-wide wins over per-user",
      [program(), mapping(sz(PROFILE)), mapping(sz(PER_USER_PROFILE), "HKCU")], PROFILE, CM,
      BOTH_MACHINE_READS, FOUND),

@@ -124,6 +124,24 @@ class Builds(unittest.TestCase):
             env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(dist), "BRANNOSTEL_VERSION": next_version,
                  "BRANNOSTEL_BUILD": str(self.checkout / "build")})
         self.assertEqual(checks.returncode, 0, checks.stderr)
+        # And the README's sample reports, against the new check under Wine,
+        # in a prefix of their own with this tree's stand-ins: nothing in
+        # them pins what a release changes. (Once: the x64 check's texts are
+        # the x86 one's.)
+        if rig.ARCH != "x64":
+            return
+        prefix = rig.BUILD / "bumpprefix"
+        try:
+            samples = subprocess.run(
+                [sys.executable, "run.py", "--prefix", "test_check.Consoles.test_readme_samples"],
+                cwd=self.checkout / "tests", capture_output=True, text=True,
+                env={**os.environ, "BRANNOSTEL_DIST_ROOT": str(dist), "BRANNOSTEL_VERSION": next_version,
+                     "BRANNOSTEL_BUILD": str(rig.BUILD), "BRANNOSTEL_PREFIX_NAME": prefix.name,
+                     "BRANNOSTEL_PREFIX_ARCH": rig.ARCH})
+        finally:
+            wine.stop(prefix)
+            shutil.rmtree(prefix, ignore_errors=True)
+        self.assertEqual(samples.returncode, 0, samples.stderr[-6000:])
 
 
 class BuildScript(unittest.TestCase):
