@@ -337,6 +337,10 @@ class Consoles(unittest.TestCase):
          "enter", False, None, {"SCRIPT_ACCOUNT": "18"}, "This check runs as LocalSystem"),
         ("in session 0, on a console that shows", "console", [wine.windows_path(SCRIPTED)], "en",
          "enter", False, None, WINDOWS["session 0"][0], "in a session no user is signed in to"),
+        # Where a DLL may lie beside it, not even user32 is loaded to ask.
+        ("7 without KB2533623, its folder not listed, on a console that shows", "console",
+         [wine.windows_path(SCRIPTED)], "en", "enter", False, None, WINDOWS["7 denied"][0],
+         "could not look for DLLs there (error 5)"),
     ]
     PROMPTS = {"en": "Press Enter to close this window.", "es": "Pulse Intro para cerrar esta ventana."}
     def test_waits_only_where_a_person_can_answer(self):

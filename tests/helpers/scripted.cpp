@@ -13,8 +13,9 @@
 //   SCRIPT_ACCOUNT      the token's user, S-1-5-N: 18, 19 or 20
 //   SCRIPT_SESSION      "DOMAIN\user" signed in to the session, or "-": none
 //   SCRIPT_SESSION_ID   the session the process runs in
-//   SCRIPT_SESSION_SID  the SID of the session's account: "self", the check's
-//                       own, or "other"
+//   SCRIPT_SESSION_SID  the SID of the session's account, by its name as
+//                       SCRIPT_SESSION gives it: "self", the check's own,
+//                       or "other"
 // It logs to SCRIPT_LOG what the rows look at: the calls that set the DLL
 // search, every search for DLLs, every library the check loads.
 #include <windows.h>
@@ -200,8 +201,11 @@ BOOL WINAPI __wrap_GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kin
 
 BOOL WINAPI __wrap_LookupAccountNameW(LPCWSTR system, LPCWSTR name, PSID sid, LPDWORD sidSize,
                                       LPWSTR domain, LPDWORD domainSize, PSID_NAME_USE use) {
+  // The session's account, named as the session names it.
   char value[512];
-  if (!Script("SCRIPT_SESSION_SID", value)) {
+  wchar_t session[256] = L"";
+  GetEnvironmentVariableW(L"SCRIPT_SESSION", session, 256);
+  if (!Script("SCRIPT_SESSION_SID", value) || wcscmp(name, session) != 0) {
     return Real<decltype(&LookupAccountNameW)>("advapi32.dll", "LookupAccountNameW")(
         system, name, sid, sidSize, domain, domainSize, use);
   }
