@@ -3,6 +3,7 @@
 // windows.h first (account.h): the session header needs its types.
 #include <wtsapi32.h>
 
+#include <cwchar>
 #include <utility>
 
 #include "libraries.h"
@@ -171,8 +172,10 @@ void NoteSessionAccount(Report& report) {
     session.Append(parts[0]).Append(L"\\");
   }
   session.Append(hasUser ? parts[1] : L"");
-  // The session's account by its SID: one the check cannot look up is not
-  // known to be its own.
+  // The session's account by its SID. The same DOMAIN\user, spelled the
+  // same, is the check's own even where its domain cannot be reached to
+  // look it up (a laptop off the network); any other name only where the
+  // lookup finds the same SID.
   union {
     SID sid;
     BYTE room[SECURITY_MAX_SID_SIZE];
@@ -180,10 +183,10 @@ void NoteSessionAccount(Report& report) {
   DWORD sidSize = sizeof user;
   wchar_t userDomain[256];
   DWORD userDomainSize = 256;
-  const bool same = hasUser &&
-                    LookupAccountNameW(nullptr, session.Get(), &user.sid, &sidSize, userDomain,
-                                       &userDomainSize, &use) != FALSE &&
-                    EqualSid(&user.sid, owner.user.User.Sid) != FALSE;
+  const bool same = hasUser && (wcscmp(session.Get(), own.Get()) == 0 ||
+                                (LookupAccountNameW(nullptr, session.Get(), &user.sid, &sidSize,
+                                                    userDomain, &userDomainSize, &use) != FALSE &&
+                                 EqualSid(&user.sid, owner.user.User.Sid) != FALSE));
   switch (NotesOtherAccount(read, hasUser, same)) {
     case SessionNote::kOtherAccount:
       report.Line(Status::kNote, Finding::kOtherAccount, IDS_OTHER_ACCOUNT,

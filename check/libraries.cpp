@@ -63,6 +63,7 @@ void Search(DllFolder& folder, DWORD length) {
 DllFolder OwnFolder() {
   DllFolder folder;
   const DWORD length = GetModuleFileNameW(nullptr, folder.path, kRoom);
+  folder.path[kRoom - 1] = L'\0';  // XP leaves a name cut short unterminated
   wchar_t* const slash = length > 0 && length < kRoom ? wcsrchr(folder.path, L'\\') : nullptr;
   if (slash != nullptr) {
     *slash = L'\0';

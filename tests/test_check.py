@@ -56,6 +56,8 @@ WINDOWS = {
                   ["SetDefaultDllDirectories", *SAFE]),
     "namesake": ({"SCRIPT_SESSION": f"CORP\\{USER}", "SCRIPT_SESSION_SID": "other"}, "alone",
                  ["SetDefaultDllDirectories", *SAFE]),
+    "offline": ({"SCRIPT_SESSION": "self", "SCRIPT_SESSION_SID": "none"}, "alone",
+                ["SetDefaultDllDirectories", *SAFE]),
     "same account": ({"SCRIPT_SESSION": f"corp.example.com\\{USER}", "SCRIPT_SESSION_SID": "self"},
                      "alone", ["SetDefaultDllDirectories", *SAFE]),
 }
@@ -143,6 +145,8 @@ class Reports(unittest.TestCase):
          [f"  NOTE     This check runs as …\\{USER}, not as CORP\\{USER}, who is signed in"]),
         ("the user signed in, the session naming the domain otherwise", "en", "same account",
          "all users", 0, ["Both launchers have what they need. Exit status 0."]),
+        ("the user signed in, the domain out of reach", "en", "offline", "all users", 0,
+         ["Both launchers have what they need. Exit status 0."]),
     ]
 
     def test_reports(self):

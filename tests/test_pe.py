@@ -74,7 +74,7 @@ IMPORT_ALLOWLIST = [
     ("KERNEL32.DLL", "GetCurrentProcessId GetCurrentThreadId GetSystemTimeAsFileTime GetTickCount "
      "QueryPerformanceCounter TerminateProcess IsProcessorFeaturePresent", "docs: Windows 2000"),
     ("MSVCRT.DLL", "memchr memcmp memcpy memset strcat strchr strcmp strcpy strlen strrchr wcscspn "
-     "wcslen wcsspn wcsrchr wcschr _ultow", "ReactOS msvcrt exports"),
+     "wcslen wcsspn wcsrchr wcschr wcscmp _ultow", "ReactOS msvcrt exports"),
     ("ADVAPI32.DLL", "RegOpenKeyExA RegQueryValueExA RegCloseKey GetTokenInformation "
      "OpenProcessToken", "docs: Windows 2000"),
     ("ADVAPI32.DLL", "GetSidIdentifierAuthority GetSidSubAuthority GetSidSubAuthorityCount "

@@ -11,11 +11,12 @@
 //                       full, 3 limited), whether its registry virtualization
 //                       is allowed, and its linked token's
 //   SCRIPT_ACCOUNT      the token's user, S-1-5-N: 18, 19 or 20
-//   SCRIPT_SESSION      "DOMAIN\user" signed in to the session, or "-": none
+//   SCRIPT_SESSION      "DOMAIN\user" signed in to the session, "-": none, or
+//                       "self": the check's own account, as named by its SID
 //   SCRIPT_SESSION_ID   the session the process runs in
 //   SCRIPT_SESSION_SID  the SID of the session's account, by its name as
 //                       SCRIPT_SESSION gives it: "self", the check's own,
-//                       or "other"
+//                       "other", or "none": its domain out of reach
 // It logs to SCRIPT_LOG what the rows look at: the calls that set the DLL
 // search, every search for DLLs, every library the check loads.
 #include <windows.h>
@@ -79,6 +80,8 @@ Function Call(FARPROC function) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
 }
 
+void SessionAccount(wchar_t (&account)[256]);
+
 FARPROC setDefaultDllDirectories;
 FARPROC setDllDirectory;
 
@@ -104,8 +107,8 @@ BOOL WINAPI ScriptedSessionInformation(HANDLE server, DWORD session, WTS_INFO_CL
                                        LPWSTR* text, DWORD* bytes) {
   (void)server;
   (void)session;
-  wchar_t account[256] = L"";
-  GetEnvironmentVariableW(L"SCRIPT_SESSION", account, 256);
+  wchar_t account[256];
+  SessionAccount(account);
   wchar_t* const slash = wcschr(account, L'\\');
   const wchar_t* part = L"";
   if (wcscmp(account, L"-") != 0 && kind == WTSUserName) {
@@ -136,6 +139,35 @@ PSID NtSid(BYTE* room, DWORD first, std::initializer_list<DWORD> rest = {}) {
 }
 
 HANDLE linkedToken;  // the linked token handed out, answered for as such
+
+// The check's own account, as its token tells, into room (a TOKEN_USER).
+bool OwnUser(BYTE (&room)[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)]) {
+  HANDLE token = nullptr;
+  DWORD bytes = 0;
+  const bool read = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                    Real<decltype(&GetTokenInformation)>("advapi32.dll", "GetTokenInformation")(
+                        token, TokenUser, room, sizeof room, &bytes);
+  if (token != nullptr) {
+    CloseHandle(token);
+  }
+  return read;
+}
+
+// The session's DOMAIN\user as the test scripts it.
+void SessionAccount(wchar_t (&account)[256]) {
+  account[0] = L'\0';
+  GetEnvironmentVariableW(L"SCRIPT_SESSION", account, 256);
+  BYTE room[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  wchar_t name[128];
+  DWORD nameSize = 128;
+  DWORD domainSize = 120;
+  SID_NAME_USE use = SidTypeUnknown;
+  if (wcscmp(account, L"self") == 0 && OwnUser(room) &&
+      LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(room)->User.Sid, name, &nameSize,
+                        account, &domainSize, &use)) {
+    wcscat(wcscat(account, L"\\"), name);
+  }
+}
 
 }  // namespace
 
@@ -203,23 +235,20 @@ BOOL WINAPI __wrap_LookupAccountNameW(LPCWSTR system, LPCWSTR name, PSID sid, LP
                                       LPWSTR domain, LPDWORD domainSize, PSID_NAME_USE use) {
   // The session's account, named as the session names it.
   char value[512];
-  wchar_t session[256] = L"";
-  GetEnvironmentVariableW(L"SCRIPT_SESSION", session, 256);
+  wchar_t session[256];
+  SessionAccount(session);
   if (!Script("SCRIPT_SESSION_SID", value) || wcscmp(name, session) != 0) {
     return Real<decltype(&LookupAccountNameW)>("advapi32.dll", "LookupAccountNameW")(
         system, name, sid, sidSize, domain, domainSize, use);
   }
+  if (strcmp(value, "none") == 0) {
+    SetLastError(ERROR_NONE_MAPPED);
+    return FALSE;
+  }
   BYTE room[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
   PSID answer = NtSid(room, 21, {1, 2, 3, 1001});
-  HANDLE token = nullptr;
-  DWORD bytes = 0;
-  if (strcmp(value, "self") == 0 && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-      Real<decltype(&GetTokenInformation)>("advapi32.dll", "GetTokenInformation")(
-          token, TokenUser, room, sizeof room, &bytes)) {
+  if (strcmp(value, "self") == 0 && OwnUser(room)) {
     answer = reinterpret_cast<TOKEN_USER*>(room)->User.Sid;
-  }
-  if (token != nullptr) {
-    CloseHandle(token);
   }
   CopySid(*sidSize, sid, answer);
   *sidSize = GetLengthSid(answer);
