@@ -125,31 +125,22 @@ void ExplainRefusedValue(Report& report, const OpenedKey& key, HKEY hive, const 
   const Text where = KeyName(hive, path);
   const bool isProgram = name == nullptr;
   DWORD size = 0;
-  if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-    report
-        .Line(Status::kError,
-              isProgram ? Finding::kAppPathsValueMissing : Finding::kMappingValueMissing,
-              IDS_VALUE_MISSING, {where.Get(), shown.Get()})
-        .Key(hive, path)
-        .Value(name)
-        .Fix(fix, fixInserts);
-  } else if (size > MAX_PATH) {
-    report
-        .Line(Status::kError,
-              isProgram ? Finding::kAppPathsValueTooLong : Finding::kMappingValueTooLong,
-              IDS_VALUE_TOO_LONG, {where.Get(), shown.Get(), Number(size).Get()})
-        .Key(hive, path)
-        .Value(name)
-        .Data(Number(size))
-        .Fix(fix, fixInserts);
-  } else {  // a full buffer with no terminating zero
-    report
-        .Line(Status::kError,
-              isProgram ? Finding::kAppPathsValueUnterminated : Finding::kMappingValueUnterminated,
-              IDS_VALUE_UNTERMINATED, {where.Get(), shown.Get()})
-        .Key(hive, path)
-        .Value(name)
-        .Fix(fix, fixInserts);
+  const bool exists =
+      RegQueryValueExA(key.Get(), name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+  const bool tooLong = exists && size > MAX_PATH;  // else a full buffer with no terminating zero
+  const Finding finding =
+      !exists ? (isProgram ? Finding::kAppPathsValueMissing : Finding::kMappingValueMissing)
+      : tooLong
+          ? (isProgram ? Finding::kAppPathsValueTooLong : Finding::kMappingValueTooLong)
+          : (isProgram ? Finding::kAppPathsValueUnterminated : Finding::kMappingValueUnterminated);
+  const Text bytes = Number(size);
+  Raised line = report.Line(
+      Status::kError, finding,
+      !exists ? IDS_VALUE_MISSING : (tooLong ? IDS_VALUE_TOO_LONG : IDS_VALUE_UNTERMINATED),
+      {where.Get(), shown.Get(), bytes.Get()});
+  line.Key(hive, path).Value(name).Fix(fix, fixInserts);
+  if (tooLong) {
+    line.Data(bytes);
   }
 }
 
